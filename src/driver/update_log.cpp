@@ -1,0 +1,64 @@
+// The update log. Every subsystem reports through logLine(); the file is
+// flushed after each line so that it holds everything written even when the
+// run ends abruptly. Until the file is open, lines go to standard error.
+#include "driver/update_log.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "driver/settings.h"
+#include "driver/shell.h"
+#include "driver/text.h"
+
+namespace {
+
+std::FILE* logFile = nullptr;
+
+std::string ctimeNow() {
+  const std::time_t now = std::time(nullptr);
+  const char* text = std::ctime(&now);
+  return text ? text : "\n";
+}
+
+}  // namespace
+
+int UpdateLog::open(int userId) {
+  SetupSettings& s = settings();
+  if (s.logPath.empty()) s.logPath = "/var/log/Vela4.0_UpdateLog";
+  if (userId != 0) assignPath(s.logPath, s.logPath + strFormat("_%d", userId));
+
+  logFile = std::fopen(s.logPath.c_str(), "w");
+  if (logFile == nullptr) return 0;
+  if (s.chcon.empty()) return 1;
+
+  const std::string command = strFormat("%s -u system_u %s 2>/dev/null", s.chcon.c_str(), shellWord(s.logPath).c_str());
+  const int status = runShell(command);
+  std::fputs("Preparing Log File:\n", logFile);
+  std::fprintf(logFile, "Command: \"%s\" returned with: %d.\n", command.c_str(), status);
+  std::fputs("=======================================\n", logFile);
+  std::fflush(logFile);
+  return 1;
+}
+
+int UpdateLog::write(const std::string& text) {
+  std::FILE* target = logFile ? logFile : stderr;
+  std::fwrite(text.data(), 1, text.size(), target);
+  if (text.empty() || text.back() != '\n') std::fputc('\n', target);
+  std::fflush(target);
+  return 1;
+}
+
+void UpdateLog::close() {
+  if (logFile == nullptr) return;
+  std::fprintf(logFile, "Finishing Vela 4.0-0 installation : %s", ctimeNow().c_str());
+  std::fclose(logFile);
+  logFile = nullptr;
+}
+
+void logLine(const std::string& text) {
+  if (!text.empty()) UpdateLog::write(text);
+}
+
+void debugLine(const std::string& text) {
+  if (settings().debugLevel > 0) std::fputs(text.c_str(), stderr);
+}

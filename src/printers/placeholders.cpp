@@ -1,0 +1,33 @@
+// Placeholders for printer routines not built yet: each reports that it
+// found nothing.
+#include "printers/ppd_locations.h"
+#include "printers/ppd_merge.h"
+#include "printers/printer_list.h"
+#include "printers/printer_update.h"
+
+int findModelDir() { return 0; }
+int findSystemPPDDir() { return 0; }
+int findPPDLocations(std::string&) { return 0; }
+int scanModelLinks(int& count) {
+  count = 0;
+  return 0;
+}
+int choosePPDInstallDir(const std::string&, int) { return 0; }
+void addPList(PrinterList& list, PrinterEntry entry) { list.entries.push_back(std::move(entry)); }
+int freePList(PrinterList& list) {
+  list.entries.resize(1);
+  return 0;
+}
+int resetPList(PrinterList& list) {
+  list.entries.assign(1, PrinterEntry{});
+  return 0;
+}
+int getInstalledPrinters(PrinterList&, int& count) {
+  count = 0;
+  return 0;
+}
+int getInfoPrinters(int, PrinterList&) { return 0; }
+int findNewPPD(const std::string&, const PrinterEntry&, std::string&) { return 0; }
+int readOldDefaults(const std::string&, OptionList&, int&) { return 0; }
+int processNewPPD(std::FILE*, std::FILE*, const OptionList&, int) { return 0; }
+int updatePrinters(const std::string&, PrinterList&, int, int) { return 0; }

@@ -1,18 +1,9 @@
 // Placeholders for printer routines not built yet: each reports that it
 // found nothing.
-#include "printers/ppd_locations.h"
 #include "printers/ppd_merge.h"
 #include "printers/printer_list.h"
 #include "printers/printer_update.h"
 
-int findModelDir() { return 0; }
-int findSystemPPDDir() { return 0; }
-int findPPDLocations(std::string&) { return 0; }
-int scanModelLinks(int& count) {
-  count = 0;
-  return 0;
-}
-int choosePPDInstallDir(const std::string&, int) { return 0; }
 void addPList(PrinterList& list, PrinterEntry entry) { list.entries.push_back(std::move(entry)); }
 int freePList(PrinterList& list) {
   list.entries.resize(1);

@@ -1,8 +1,5 @@
-// Placeholders for printer routines not built yet: each reports that it
-// found nothing.
-#include "printers/ppd_merge.h"
+// Placeholder for the printer list: finds no queue yet.
 #include "printers/printer_list.h"
-#include "printers/printer_update.h"
 
 void addPList(PrinterList& list, PrinterEntry entry) { list.entries.push_back(std::move(entry)); }
 int freePList(PrinterList& list) {
@@ -19,6 +16,3 @@ int getInstalledPrinters(PrinterList&, int& count) {
 }
 int getInfoPrinters(int, PrinterList&) { return 0; }
 int findNewPPD(const std::string&, const PrinterEntry&, std::string&) { return 0; }
-int readOldDefaults(const std::string&, OptionList&, int&) { return 0; }
-int processNewPPD(std::FILE*, std::FILE*, const OptionList&, int) { return 0; }
-int updatePrinters(const std::string&, PrinterList&, int, int) { return 0; }

@@ -1,0 +1,84 @@
+// The shared text routines and the shell word quoting.
+#include "driver/shell.h"
+#include "driver/text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+TEST(TrimToLength, CutsThenDropsTrailingBlanksAndNewlines) {
+  struct Case {
+    std::string in;
+    std::size_t max;
+    std::string out;
+  } cases[] = {
+      {"ab  \n", 256, "ab"},   {"abcdef", 3, "abc"},      {"   ", 256, ""},
+      {"ab\r\n", 256, "ab\r"}, {"a\tb\t \n", 256, "a\tb\t"}, {"ab  cd", 4, "ab"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(trimToLength(c.in, c.max), c.out) << c.in;
+  EXPECT_FALSE(trimToLength(std::nullopt, 10).has_value());
+}
+
+TEST(ChopLineEnd, DropsNewlinesCarriageReturnsAndBlanksOnly) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {{"x \r\n", "x"}, {"   ", ""}, {"", ""}, {"a\t\n", "a\t"}, {" a", " a"}};
+  for (Case& c : cases) {
+    EXPECT_EQ(chopLineEnd(c.in), 0);
+    EXPECT_EQ(c.in, c.out);
+  }
+}
+
+TEST(BlankControlChars, BlanksEveryByteBelow32) {
+  std::string text = "a\nb\tc\x01\x1f\x7f\xc3";
+  blankControlChars(text);
+  EXPECT_EQ(text, "a b c  \x7f\xc3");
+}
+
+TEST(ReadLine255, ReadsAtMost255CharactersAndStopsAtNul) {
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  const std::string longLine(300, 'x');
+  std::fputs((longLine + "\nab\n").c_str(), file);
+  std::fputc('\0', file);
+  std::fputs("rest\n", file);
+  std::rewind(file);
+  std::string line;
+  ASSERT_TRUE(readLine255(file, line));
+  EXPECT_EQ(line, std::string(255, 'x'));
+  ASSERT_TRUE(readLine255(file, line));
+  EXPECT_EQ(line, std::string(45, 'x') + "\n");
+  ASSERT_TRUE(readLine255(file, line));
+  EXPECT_EQ(line, "ab\n");
+  ASSERT_TRUE(readLine255(file, line));
+  EXPECT_EQ(line, "");  // a line that starts with NUL reads as nothing
+  ASSERT_TRUE(readLine255(file, line));
+  EXPECT_FALSE(readLine255(file, line));
+  std::fclose(file);
+}
+
+TEST(ShellWord, LeavesPlainValuesAndQuotesTheRest) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"/etc/cups/ppd/lab1.ppd", "/etc/cups/ppd/lab1.ppd"},
+      {"lab 1", "'lab 1'"},
+      {"x;touch /pwned.ppd", "'x;touch /pwned.ppd'"},
+      {"$(id).ppd", "'$(id).ppd'"},
+      {"it's", "'it'\\''s'"},
+      {"`id`", "'`id`'"},
+      {"", "''"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(shellWord(c.in), c.out) << c.in;
+}
+
+TEST(ShellWord, QuotedValuesReachTheCommandAsOneLiteralWord) {
+  for (const std::string value : {"a b", "x;echo bad", "$(echo bad)", "`echo bad`", "q'uote\"d", "*"}) {
+    std::FILE* pipe = popen(("printf %s " + shellWord(value)).c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char buffer[128] = {};
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, pipe);
+    pclose(pipe);
+    EXPECT_EQ(std::string(buffer, n), value);
+  }
+}

@@ -14,3 +14,16 @@ echo "== build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=ON >/dev/null
+cmake --build build-sanitize -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
+
+if [ -f fuzz/CMakeLists.txt ]; then
+  echo "== fuzz the parsers of outside text"
+  CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DVELA_FUZZ=ON >/dev/null
+  cmake --build build-fuzz -j "$jobs" --target vela_fuzzers
+  bash fuzz/run-all.sh build-fuzz/fuzz "${VELA_FUZZ_SECONDS:-30}"
+fi

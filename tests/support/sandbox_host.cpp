@@ -275,6 +275,10 @@ RunResult SandboxHost::run(const std::vector<std::string>& argv, const RunOption
   ::close(inFd);
   ::close(outFd);
   ::close(errFd);
+  // In a sanitizer build every run of the installer is checked as well.
+  for (const char* report : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"}) {
+    if (result.err.find(report) != std::string::npos) ADD_FAILURE() << argv[0] << " reported:\n" << result.err;
+  }
   return result;
 }
 

@@ -3,5 +3,16 @@
 
 #include <string>
 
+// Removes (remove != 0) or only reports the product's files and its four
+// directories, one log line each. 0 when the installation directory cannot
+// be entered, else 1.
 int removeInstalledFiles(int remove);
+
+// Removes path and everything below it, never following a symbolic link
+// into another directory; devices, pipes, sockets and dangling links stay.
+// -1 when path is missing or not a directory it can open, else the result
+// of removing path itself (0, or -1 when anything was left).
 int removeTree(const std::string& path);
+
+// True when path names an entry, a dangling symbolic link included.
+bool entryExists(const std::string& path);

@@ -18,3 +18,8 @@ int linkFile(const std::string& target, const std::string& linkName);
 
 // Makes sure dir, dir/bin and dir/etc exist; 1 when they do.
 int checkInstallDir(const std::string& dir);
+
+// Mode of the directories the installer makes for the product and the
+// destinations of its files: never world writable, since the product's
+// programs are run by root and by CUPS.
+int installDirMode();

@@ -1,6 +1,5 @@
 // Placeholders for installation routines not built yet: each reports that it
 // found or did nothing.
-#include "install/file_ops.h"
 #include "install/go_install.h"
 #include "install/info_file.h"
 #include "install/manifest.h"
@@ -12,11 +11,6 @@ ManifestTable& manifestTable() {
   return table;
 }
 int getInfoData() { return 0; }
-int makeDir(const std::string&, int, int) { return -1; }
-void makePath(const std::string&) {}
-int isDirectory(const std::string&) { return 0; }
-int linkFile(const std::string&, const std::string&) { return -1; }
-int checkInstallDir(const std::string&) { return 0; }
 void goInstall(int) {}
 int findInfoFile(std::string&, int& kind) {
   kind = -1;

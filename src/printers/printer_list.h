@@ -1,6 +1,7 @@
 // The queues that use one of the product's PPDs, and the new PPD for each.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,4 +36,25 @@ int getInstalledPrinters(PrinterList& list, int& count);
 // settings().printerCount.
 int getInfoPrinters(int kind, PrinterList& list);
 
+// Log reports of the listed queues and of the new PPD found for each.
+void showPrinterList(PrinterList& list, int count);
+void showNewPPDList(const std::string& ppdDir, PrinterList& list, int count);
+
+// The model text of a "*ModelName:" line that names a supported model, or
+// nothing. The PDL kind is written whenever the line is a model line, the
+// model id only when the text is accepted.
+std::optional<std::string> getModelName(const std::string& line, unsigned& pdlKind, int& modelId);
+// The digit of a "*% Vela version:" line, or -1.
+int getPPDVersion(const std::string& line);
+// The accepted model text of a candidate PPD (gzip-compressed or not), or
+// nothing. Each path is read at most once per run.
+std::optional<std::string> getPPDModel(const std::string& path, unsigned& pdlKind, int& modelId);
+
+// The first candidate in dir for the queue's model: 1 and its path, or 0.
+int findPPDInDir(const std::string& dir, const PrinterEntry& printer, std::string& path);
+int getPPDFromDir(const std::string& dir, const PrinterEntry& printer, std::string& path);
+// The queue's new PPD: from ppdDir, else from /opt/tam/ppd.
 int findNewPPD(const std::string& ppdDir, const PrinterEntry& printer, std::string& path);
+
+// How many candidate PPDs this run has opened.
+long candidateOpenCount();

@@ -1,19 +1,55 @@
-// Carrying a queue's option defaults from its old PPD into a new one.
+// Carrying a queue's option defaults from its old PPD into a new one: the old
+// defaults are collected through libcups, then the new PPD is copied line by
+// line with the "*Default" lines of its option blocks written anew.
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
+// Widths of libcups' option keyword and choice name fields.
+inline constexpr std::size_t kOptionNameLimit = 40;
+// A keyword from a "*Default" line (after its '*') and its value.
+inline constexpr std::size_t kDefaultKeywordLimit = 78;
+inline constexpr std::size_t kDefaultValueLimit = 79;
+
+// One option of the old PPD and its default choice.
 struct OptionEntry {
-  std::string keyword;        // without the leading '*', at most 40 characters
-  std::string defaultChoice;  // at most 40 characters
-  int index = 0;
+  std::string keyword;        // without the leading '*'
+  std::string defaultChoice;
+  int index = 0;              // order number, counted from 1
 };
 
+// The old PPD's options in group and option order, with an index on the
+// keyword so that a lookup stays fast for PPDs with thousands of options.
 struct OptionList {
   std::vector<OptionEntry> entries;
+  std::unordered_map<std::string, std::size_t> firstByKeyword;
 };
 
+// Collects the default of every option of the PPD at path. Returns the
+// number of entries added (also put in count), or 0 when libcups cannot
+// open the file (count is then left alone).
 int readOldDefaults(const std::string& path, OptionList& list, int& count);
+
+// Copies input to output, rewriting the "*Default" lines inside the
+// "*OpenUI" blocks with the listed defaults. Always 0; the caller checks
+// both streams for errors and closes them.
 int processNewPPD(std::FILE* input, std::FILE* output, const OptionList& list, int nOptions);
+
+// The keyword (with its '*') of a "*Default" line that is to be rewritten,
+// its value in value; nothing for any other line.
+std::optional<std::string> parseDefaultLine(std::string_view line, std::string& value);
+
+// The first entry whose keyword equals keyword without its leading '*'.
+const OptionEntry* findOption(const OptionList* list, std::string_view keyword);
+
+// Appends entry at the tail. Ends the process with status 1 when list is null.
+void addOptList(OptionList* list, OptionEntry entry);
+// Empties the list. Always 0.
+int freeOptList(OptionList& list);
+// A new, empty entry.
+OptionEntry newOptEntry();

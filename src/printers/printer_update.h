@@ -1,8 +1,36 @@
 // Brings every listed queue up to its new PPD, keeping its defaults.
 #pragma once
 
+#include <set>
 #include <string>
 
+#include "printers/ppd_merge.h"
 #include "printers/printer_list.h"
 
+// What one update run has done that later entries must respect: CUPS keeps
+// copies such as "lab1.ppd.O" beside a queue's PPD, and the list names them
+// as further entries of the same queue.
+struct UpdateRun {
+  std::set<std::string> listedPPDs;      // PPD files of every listed entry
+  std::set<std::string> backupsWritten;  // backups this run has made
+};
+
+// Updates the first count queues of list, asking first when query is set.
+// Returns 1, or 0 when nothing could be set up.
 int updatePrinters(const std::string& ppdDir, PrinterList& list, int count, int query);
+
+// Merges the options into the queue's new PPD; on success outputName names
+// the complete merged file, otherwise it stays empty. Always 0.
+int makeNewPPD(const std::string& ppdDir, const OptionList& options, int count, const PrinterEntry& printer,
+               std::string& outputName);
+// Copies the queue's PPD to its ".ppd.rpmsave" backup. 1 when copied.
+int saveOldPPD(const std::string& ppdFile, const std::string& queueName, UpdateRun& run);
+// Replaces the queue's PPD by the merged file, as a whole. 1 when replaced.
+int installNewPPD(const std::string& ppdFile, const std::string& outputName);
+// Moves the queue's velaConfig to the current version line. 1 when rewritten.
+int processPrinterConfig(const std::string& queueName);
+// Copies source to target. False, with errno kept, when any step failed.
+bool copyFile(const std::string& source, const std::string& target);
+
+// The backup name of a queue's PPD: beside the directory that holds it.
+std::string backupNameFor(const std::string& ppdFile, const std::string& queueName);

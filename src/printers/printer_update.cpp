@@ -1,0 +1,120 @@
+// The printer update: for each listed queue, after the administrator agrees,
+// a backup of its PPD, the new PPD with its old defaults in place of the old
+// one, and its product configuration brought up to date; then CUPS restarts.
+#include "printers/printer_update.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+#include "discovery/cups_restart.h"
+#include "driver/atomic_file.h"
+#include "driver/console.h"
+#include "driver/settings.h"
+#include "driver/shell.h"
+#include "driver/text.h"
+#include "driver/update_log.h"
+
+namespace {
+
+std::string directoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// One queue: backup, merge, install, configuration.
+void updateQueue(const std::string& ppdDir, const PrinterEntry& printer, OptionList& options, UpdateRun& run) {
+  int count = 0;
+  std::string outputName;
+  logLine(std::string(58, '='));
+  logLine(strFormat("Printer = %s with PPD=%s\n", printer.queueName.c_str(), printer.ppdFile.c_str()));
+  readOldDefaults(printer.ppdFile, options, count);
+  saveOldPPD(printer.ppdFile, printer.queueName, run);
+  makeNewPPD(ppdDir, options, count, printer, outputName);
+  // The merge was made from this entry's own PPD, so it goes over that file only.
+  installNewPPD(printer.ppdFile, outputName);
+  if (!outputName.empty()) unlink(outputName.c_str());
+  processPrinterConfig(printer.queueName);
+  freeOptList(options);
+}
+
+// Whether the administrator wants this queue updated; query drops to 0 on
+// "all", and stop is set on "break".
+bool wanted(const PrinterEntry& printer, int& query, bool& stop) {
+  if (!query) return true;
+  switch (askYesNoAllBreak(strFormat("Do you want to update printer: %s? ", printer.queueName.c_str()))) {
+    case kAnswerAll:
+      query = 0;
+      return true;
+    case kAnswerBreak:
+      stop = true;
+      return false;
+    case kAnswerNo:
+      return false;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+// Updates the first count queues of the list, then restarts CUPS.
+int updatePrinters(const std::string& ppdDir, PrinterList& list, int count, int query) {
+  std::unique_ptr<OptionList> options(new (std::nothrow) OptionList);
+  if (!options) {
+    logLine("Cannot allocate memory for option list.\n");
+    return 0;
+  }
+  const std::size_t n = std::min(static_cast<std::size_t>(std::max(count, 0)), list.entries.size());
+  UpdateRun run;
+  for (std::size_t i = 0; i < n; ++i) run.listedPPDs.insert(list.entries[i].ppdFile);
+  for (std::size_t i = 0; i < n; ++i) {
+    bool stop = false;
+    if (wanted(list.entries[i], query, stop)) updateQueue(ppdDir, list.entries[i], *options, run);
+    if (stop) return 1;
+  }
+  options.reset();
+  restartCups();
+  return 1;
+}
+
+std::string backupNameFor(const std::string& ppdFile, const std::string& queueName) {
+  std::string configDir = directoryOf(directoryOf(ppdFile));
+  if (configDir.back() != '/') configDir += '/';
+  return configDir + queueName + ".ppd.rpmsave";
+}
+
+// Copies the queue's PPD to its backup, unless this run's backup of the
+// queue is already there or comes from the queue's own PPD entry.
+int saveOldPPD(const std::string& ppdFile, const std::string& queueName, UpdateRun& run) {
+  const std::string backup = backupNameFor(ppdFile, queueName);
+  const std::string ownPPD = directoryOf(ppdFile) + "/" + queueName + ".ppd";
+  if (run.backupsWritten.count(backup) != 0) {
+    logLine(strFormat("saving %s to %s: skipped, this run has already saved the queue's PPD there", ppdFile.c_str(),
+                      backup.c_str()));
+    return 0;
+  }
+  if (ppdFile != ownPPD && run.listedPPDs.count(ownPPD) != 0) {
+    logLine(strFormat("saving %s to %s: skipped, the backup is made from %s", ppdFile.c_str(), backup.c_str(),
+                      ownPPD.c_str()));
+    return 0;
+  }
+  const std::string cp = settings().cp.empty() ? "cp" : settings().cp;
+  const int status = runShell(strFormat("%s -f %s %s", cp.c_str(), shellWord(ppdFile).c_str(), shellWord(backup).c_str()));
+  logLine(strFormat("saving %s to %s: result=%d", ppdFile.c_str(), backup.c_str(), status));
+  if (status != 0) return 0;
+  run.backupsWritten.insert(backup);
+  return 1;
+}
+
+// Replaces the queue's PPD by the merged file, never by part of it.
+int installNewPPD(const std::string& ppdFile, const std::string& outputName) {
+  std::string error = "no merged PPD";
+  const int status = outputName.empty() ? -1 : replaceFileWithCopy(outputName, ppdFile, error);
+  logLine(strFormat("Copying %s to %s: result=%d", outputName.c_str(), ppdFile.c_str(), status));
+  if (status != 0) logLine(strFormat("Keeping %s as it was: %s.", ppdFile.c_str(), error.c_str()));
+  return status == 0 ? 1 : 0;
+}

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 
 inline constexpr std::size_t kManifestEntries = 256;
 inline constexpr std::size_t kSourceLimit = 47;
@@ -22,3 +23,15 @@ ManifestTable& manifestTable();
 // Reads the manifest of the source directory into the table; returns the
 // number of entries.
 int getInfoData();
+
+// What one line (or 255-character piece) of the manifest is.
+enum class ManifestLineKind { kEnd, kSkip, kEntry };
+
+struct ManifestLine {
+  ManifestLineKind kind = ManifestLineKind::kSkip;
+  ManifestEntry entry;   // source and destination not yet held to their limits
+  bool hasMode = false;  // a "00" mode word was present
+};
+
+// Applies the manifest's line rules to one piece as read (line end included).
+ManifestLine parseManifestLine(std::string_view line);

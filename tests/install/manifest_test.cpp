@@ -49,12 +49,12 @@ INSTANTIATE_TEST_SUITE_P(
                     LineCase{"etc/a . 0755\n", K::kEntry, "etc/a", ".", 0},
                     LineCase{"etc/a . 000\n", K::kEntry, "etc/a", ".", 0755},
                     LineCase{"etc/a . 00abc\n", K::kEntry, "etc/a", ".", 0755},
-                    LineCase{"etc/a . x1006440\n", K::kEntry, "etc/a", ".", 0644},
+                    LineCase{"etc/a . x100644\n", K::kEntry, "etc/a", ".", 0644},
                     LineCase{"etc/a . 0077777777777777\n", K::kEntry, "etc/a", ".", 0755},
                     LineCase{"etc/a . words 00644 00755\n", K::kEntry, "etc/a", ".", 0644},
                     LineCase{"etc/a\n", K::kEntry, "etc/a", "", 0},
                     LineCase{"etc/a   \n", K::kEntry, "etc/a", "", 0},
-                    LineCase{"et\xc3\xa9/a ? 00644\n", K::kEntry, "et", "\xa9/a", 0644},
+                    LineCase{"et\xc3\xa9/a ? 00644\n", K::kEntry, "et", "/a", 0644},
                     LineCase{"ppd/*.ppd.gz ? 00644\n", K::kEntry, "ppd/*.ppd.gz", "?", 0644},
                     LineCase{"a\x7f b\x01\x02 00644\n", K::kEntry, "a\x7f", "b", 0644}));
 

@@ -86,30 +86,30 @@ CopyTarget resolveDestination(const ManifestEntry& entry, std::string& inherited
   return where;
 }
 
-void setModeLogged(const std::string& path, int mode) {
-  const auto octal = static_cast<unsigned>(mode);
-  if (chmod(path.c_str(), static_cast<mode_t>(mode)) == 0) {
-    logLine(strFormat("Changing execution rights of '%s' to  00%o.\n", path.c_str(), octal));
-  } else {
-    logLine(strFormat("Could not chmod %s to %o.\n", path.c_str(), octal));
-  }
+void reportChmodFailure(const std::string& path, int mode) {
+  logLine(strFormat("Could not chmod %s to %o.\n", path.c_str(), static_cast<unsigned>(mode)));
 }
 
-// Gives the copied file (or, for a source with shell wildcards, every file it
-// matched) the entry's mode.
+void reportModeChange(const std::string& path, int mode) {
+  logLine(strFormat("Changing execution rights of '%s' to  00%o.\n", path.c_str(), static_cast<unsigned>(mode)));
+}
+
+// Gives the copied file the entry's mode. A source with shell wildcards is
+// reported once under its pattern and applied to every file it matched.
 void applyMode(const ManifestEntry& entry, const CopyTarget& where) {
-  if (where.namesFile) {
-    setModeLogged(where.target, entry.mode);
+  const std::string path = where.namesFile ? where.target : where.target + "/" + lastComponent(entry.source);
+  const auto mode = static_cast<mode_t>(entry.mode);
+  if (where.namesFile || entry.source.find_first_of("*?[") == std::string::npos) {
+    reportModeChange(path, entry.mode);
+    if (chmod(path.c_str(), mode) != 0) reportChmodFailure(path, entry.mode);
     return;
   }
-  if (entry.source.find_first_of("*?[") == std::string::npos) {
-    setModeLogged(where.target + "/" + lastComponent(entry.source), entry.mode);
-    return;
-  }
+  reportModeChange(path, entry.mode);
   glob_t matches{};
   if (glob(entry.source.c_str(), GLOB_TILDE | GLOB_BRACE, nullptr, &matches) == 0) {
     for (std::size_t i = 0; i < matches.gl_pathc; ++i) {
-      setModeLogged(where.target + "/" + lastComponent(matches.gl_pathv[i]), entry.mode);
+      const std::string copied = where.target + "/" + lastComponent(matches.gl_pathv[i]);
+      if (chmod(copied.c_str(), mode) != 0) reportChmodFailure(copied, entry.mode);
     }
   }
   globfree(&matches);

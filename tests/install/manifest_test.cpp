@@ -88,13 +88,6 @@ TEST_F(ManifestFile, PrefersEtcAndFallsBackToTheSourceDirectory) {
   EXPECT_EQ(manifestTable()[2].source, "");  // cleared before each read
 }
 
-TEST_F(ManifestFile, MissingManifestGivesNoEntries) { EXPECT_EQ(getInfoData(), 0); }
-
-TEST_F(ManifestFile, DirectoryInsteadOfManifestGivesNoEntries) {
-  std::filesystem::create_directories(dir_ + "/etc/VELAINST.CONF");
-  EXPECT_EQ(getInfoData(), 0);
-}
-
 TEST_F(ManifestFile, LongLinesAreLeftOutWhole) {
   const std::string longComment = "# " + std::string(290, 'c') + " tail/file /etc 00777\n";
   const std::string longEntry = "bin/setup " + std::string(280, 'd') + " 00755\n";

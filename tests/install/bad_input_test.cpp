@@ -96,12 +96,20 @@ TEST(BadManifest, ProductWithoutEtcReadsTheManifestBesideSetup) {
   REQUIRE_SANDBOX();
   SandboxHost host;
   host.installSetup("/srv/vela");
-  host.writeFile("/srv/vela/korgsfilter", "#!/bin/sh\nexec cat\n");
-  host.writeFile("/srv/vela/VELAINST.CONF", "korgsfilter ./bin 00750\n");
+  const std::string filter = "#!/bin/sh\nexec cat\n";
+  host.writeFile("/srv/vela/korgsfilter", filter);
+  // A "." entry names the file itself; the entry after it, without a
+  // destination, goes beside that file rather than over it.
+  host.writeFile("/srv/vela/VELAINST.CONF", "korgsfilter . 00700\nVELAINST.CONF\nkorgsfilter ./bin 00750\n");
   host.run({"/srv/vela/setup"}, cupsHost());
   expectInOrder(host.log(), {"VELAINST.CONF = /srv/vela/VELAINST.CONF.\n",
+                             "Changing execution rights of '/opt/tam/korgsfilter' to  00700.\n",
+                             "Copying file VELAINST.CONF to /opt/tam. \n",
                              "Copying file korgsfilter to /opt/tam/bin. \n",
                              "Changing execution rights of '/opt/tam/bin/korgsfilter' to  00750.\n"});
+  EXPECT_EQ(host.mode("/opt/tam/korgsfilter"), 0700u);
+  EXPECT_EQ(host.readFile("/opt/tam/korgsfilter"), filter);
+  EXPECT_TRUE(host.exists("/opt/tam/VELAINST.CONF"));
   EXPECT_EQ(host.mode("/opt/tam/bin/korgsfilter"), 0750u);
 }
 

@@ -99,8 +99,13 @@ TEST(InstallRun, UpgradeFromTheOlderGenerationConvertsAndArchives) {
   host.writeFile(ppdDir + "/Old_Model.ppd", "*PPD-Adobe: \"4.3\"\n");
   host.writeFile(ppdDir + "/sub/nested.ppd", "*PPD-Adobe: \"4.3\"\n");
 
+  host.writeFile("/etc/victim", "untouched\n");
+  host.makeSymlink("/etc/victim", "/var/tmp/VelaPPDFiles4.0-5.tar");  // planted: replaced, not followed
+
   host.run({kSetup}, cupsHost());
   const std::string log = host.log();
+  EXPECT_EQ(host.readFile("/etc/victim"), "untouched\n");
+  EXPECT_FALSE(host.isSymlink("/var/tmp/VelaPPDFiles4.0-5.tar"));
   std::string converted = oldInfo;
   converted.replace(converted.find("# Vela 2.0 Information File"), 27, "# Vela 3.0 Information File");
   EXPECT_EQ(host.readFile("/opt/tam/velaInfo4.0"), converted);

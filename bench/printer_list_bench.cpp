@@ -1,0 +1,90 @@
+// How the printer listing and update scale with the number of queues: for
+// 50, 200 and 500 queue PPDs (the product's previous generation, models
+// taken in turn) against the product's 312 compressed PPDs, runs the real
+// setup in a sandbox host and reports its run time and how many candidate
+// PPDs it opened. Both must grow linearly with the queues.
+//
+//   printer_list_bench [queue counts...]
+#include <dirent.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/sandbox_host.h"
+
+namespace {
+
+std::vector<std::string> oldPPDs() {
+  std::vector<std::string> texts;
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(VELA_OLD_PPD_DIR)) {
+    while (const dirent* entry = readdir(dir)) {
+      if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
+    }
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    std::ifstream in(std::string(VELA_OLD_PPD_DIR) + "/" + name);
+    std::ostringstream text;
+    text << in.rdbuf();
+    texts.push_back(text.str());
+  }
+  return texts;
+}
+
+// The figure that setup prints at debug level 1, or -1.
+long candidateOpens(const std::string& err) {
+  const std::string marker = "Candidate PPD opens: ";
+  const std::size_t at = err.rfind(marker);
+  return at == std::string::npos ? -1 : std::atol(err.c_str() + at + marker.size());
+}
+
+void runOnce(int queues, const std::vector<std::string>& ppds) {
+  SandboxHost host;
+  host.installProduct();
+  host.remove("/etc/cups/ppd");
+  for (int i = 0; i < queues; ++i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/etc/cups/ppd/queue%03d.ppd", i);
+    host.writeFile(name, ppds[static_cast<std::size_t>(i) % ppds.size()]);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  RunOptions options;
+  options.env = {"KORLPMODE=CUPS"};
+  const RunResult result = host.run({"/opt/tam/bin/setup", "-D", "1"}, options);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+
+  const std::string log = host.log();
+  const std::string listed = "List of Marlo Printers installed: " + std::to_string(queues) + ".";
+  const bool complete = log.find(listed) != std::string::npos;
+  std::printf("%5d queues: %7.2f s, %8.2f ms per queue, %6ld candidate opens%s\n", queues, took.count(),
+              took.count() * 1000 / queues, candidateOpens(result.err),
+              complete ? "" : "  (the run did not list every queue: see its log)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!SandboxHost::unavailableReason().empty()) {
+    std::fprintf(stderr, "sandbox host unavailable: %s\n", SandboxHost::unavailableReason().c_str());
+    return 1;
+  }
+  const std::vector<std::string> ppds = oldPPDs();
+  if (ppds.empty()) {
+    std::fprintf(stderr, "no previous-generation PPDs in %s\n", VELA_OLD_PPD_DIR);
+    return 1;
+  }
+  std::vector<int> counts;
+  for (int i = 1; i < argc; ++i) counts.push_back(std::atoi(argv[i]));
+  if (counts.empty()) counts = {50, 200, 500};
+  std::printf("setup against %zu compressed candidate PPDs\n", ppds.size());
+  for (int queues : counts) runOnce(queues, ppds);
+  return 0;
+}

@@ -65,13 +65,3 @@ TEST(PrintSystemHost, ProcessesAndLpdDecide) {
     EXPECT_FALSE(tempFilesLeft(host));
   }
 }
-
-TEST(PrintSystemHost, DebugShowsEveryLineRead) {
-  REQUIRE_SANDBOX();
-  SandboxHost host;
-  prepareDiscoveryHost(host);
-  startProcessShownAs(host, "/usr/sbin/cupsd -l");
-  const RunResult run = host.run({"/opt/tam/bin/setup", "-D", "1", "-d"});
-  EXPECT_NE(run.err.find("/usr/sbin/cupsd -l\n) i=0\n"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("STRING=("), std::string::npos) << run.err;
-}

@@ -69,7 +69,8 @@ TEST_F(UpgradeWithRealCups, QueuesGetTheNewPpdKeepTheirDefaultsAndStillPrint) {
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string log = host.log();
   for (const char* line : {"System Scheduler = CUPS\n", "CUPS base dir: /\n", "CUPS binary dir: /usr\n",
-                           "CUPS Header Version : 2400//HTTP", "New installation\n"}) {
+                           "CUPS Header Version : 2400//HTTP", "New installation\n",
+                           "CUPS reset returned with: 0\n"}) {
     EXPECT_NE(log.find(line), std::string::npos) << "missing \"" << line << "\" in the log:\n" << log;
   }
 
@@ -92,12 +93,18 @@ TEST_F(UpgradeWithRealCups, QueuesGetTheNewPpdKeepTheirDefaultsAndStillPrint) {
   }
   EXPECT_EQ(host.readFile(queuePpdPath("other")), foreignPpdBefore_) << "the other maker's PPD was touched";
 
+  // lab2 hands PostScript to its device; lab1's jobs go through foomatic-rip
+  // and the product's filter. The PPDs wrap the page in PJL job commands.
   host.writeFile("/root/page.txt", "A test page after the Vela upgrade.\n");
-  const RunResult job = cups.print("lab2", "/root/page.txt");
-  ASSERT_EQ(job.status, 0) << job.err;
-  EXPECT_TRUE(cups.waitForJobsDone("lab2", 60));
-  ASSERT_TRUE(waitForOutput(host, "/var/spool/vela-out/lab2", 30)) << "the job never reached the file device";
-  EXPECT_TRUE(host.readFile("/var/spool/vela-out/lab2").starts_with("%!PS"));
+  for (const char* queue : {"lab1", "lab2"}) {
+    SCOPED_TRACE(queue);
+    const RunResult job = cups.print(queue, "/root/page.txt");
+    ASSERT_EQ(job.status, 0) << job.err;
+    EXPECT_TRUE(cups.waitForJobsDone(queue, 60));
+    const std::string output = std::string(RealCups::kOutputDir) + "/" + queue;
+    ASSERT_TRUE(waitForOutput(host, output, 30)) << "the job never reached the file device";
+    EXPECT_NE(host.readFile(output).find("%!PS"), std::string::npos);
+  }
 
   // A second run is an upgrade over the current generation: it changes no
   // queue's defaults.

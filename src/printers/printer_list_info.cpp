@@ -56,7 +56,8 @@ int readBlock(std::FILE* file, PrinterList& list) {
 // Fills the list from the printers block and sets the run-wide counter.
 int getInfoPrinters(int kind, PrinterList& list) {
   SetupSettings& s = settings();
-  const std::string path = s.installDir + (kind == 1 ? "/velaInfo2.0" : "/velaInfo4.0");
+  const std::string dir = s.installDir.empty() ? "/opt/tam" : s.installDir;
+  const std::string path = dir + (kind == 1 ? "/velaInfo2.0" : "/velaInfo4.0");
   std::FILE* file = std::fopen(path.c_str(), "re");
   if (file == nullptr) return 0;
   if (!findBlockBegin(file)) {

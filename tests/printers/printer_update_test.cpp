@@ -209,4 +209,29 @@ TEST_F(PrinterUpdate, FullTmpLeavesTheQueuePPDWhole) {
   EXPECT_EQ(host_->listDir("/tmp"), std::vector<std::string>{});
 }
 
+// The installer itself upgrades a queue made from the previous generation of
+// the product's PPDs with the compressed current one.
+TEST(PrinterUpdateRun, SetupUpgradesAQueueOfThePreviousGeneration) {
+  REQUIRE_SANDBOX();
+  SandboxHost host;
+  host.installProduct();
+  host.installStub("/usr/bin/systemctl");
+  const std::string old = readWholeFile(VELA_OLD_PPD_DIR "/Marlo_Ardent_110-PCL.ppd");
+  ASSERT_NE(old.find("*DefaultPageSize: Letter\n"), std::string::npos);
+  host.writeFile("/etc/cups/ppd/lab1.ppd", old, 0640);
+  const RunResult run = host.run({"/opt/tam/bin/setup"}, {.env = {"KORLPMODE=CUPS"}});
+  EXPECT_EQ(run.status, 0) << run.err;
+
+  const std::string merged = host.readFile("/etc/cups/ppd/lab1.ppd");
+  for (const char* line : {"*DefaultPageSize: Letter\n", "*DefaultInputSlot: Tray1\n", "*DefaultResolution: 300dpi\n",
+                           "*DefaultOutputBin: FaceDown\n", "*DefaultJCLEconomode: Off\n",
+                           "*DefaultColorSep: ProcessBlack.60lpi.600dpi/60 lpi / 600 dpi\n"}) {
+    EXPECT_NE(merged.find(line), std::string::npos) << line;
+  }
+  EXPECT_EQ(host.readFile("/etc/cups/lab1.ppd.rpmsave"), old);
+  const std::string log = host.log();
+  EXPECT_NE(log.find("processNewPPD: Setting new option: *PageSize/Letter.\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Marlo_Ardent_110-PCL.ppd.gz.\n"), std::string::npos) << log;
+}
+
 }  // namespace

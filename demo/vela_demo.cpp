@@ -7,7 +7,6 @@
 #include <exception>
 #include <iostream>
 #include <map>
-#include <memory>
 #include <string>
 
 #include "e2e/upgrade_scenario.h"
@@ -21,6 +20,17 @@ std::vector<std::string> demoQueues() {
   for (const ScenarioQueue& queue : productQueues()) names.push_back(queue.name);
   names.push_back(foreignQueue().name);
   return names;
+}
+
+// A line with its control characters shown as <1B>, safe for a terminal.
+std::string printable(const std::string& line) {
+  std::string shown;
+  for (unsigned char c : line) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "<%02X>", c);
+    shown += c < 32 || c == 127 ? std::string(hex) : std::string(1, static_cast<char>(c));
+  }
+  return shown;
 }
 
 void heading(const std::string& title) { std::cout << "\n==== " << title << " ====\n"; }
@@ -93,7 +103,7 @@ int runDemo() {
   if (job.status == 0 && cups.waitForJobsDone("lab2", 60) && host.exists(output)) {
     const std::string page = host.readFile(output);
     std::cout << "The job reached " << output << ": " << page.size() << " bytes, starting with \""
-              << page.substr(0, page.find('\n')) << "\".\n";
+              << printable(page.substr(0, page.find('\n'))) << "\".\n";
   } else {
     std::cout << "The job did not reach " << output << ".\n";
   }

@@ -1,0 +1,62 @@
+// Fuzzes the default-line parser and the PPD merge: a few old defaults taken
+// from the front of the input, the rest copied as the new PPD into memory.
+#include <fuzzer/FuzzedDataProvider.h>
+#include <stdio.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "fuzz_support.h"
+#include "printers/ppd_merge.h"
+
+namespace {
+
+void checkDefaultLines(const std::string& text) {
+  std::FILE* stream = fuzz::readStream(text);
+  if (stream == nullptr) return;
+  std::string line;
+  while (readLine255(stream, line)) {
+    std::string value;
+    const std::optional<std::string> keyword = parseDefaultLine(line, value);
+    if (!keyword) continue;
+    FUZZ_CHECK(!keyword->empty() && keyword->front() == '*');
+    FUZZ_CHECK(keyword->size() <= kDefaultKeywordLimit + 1 && value.size() <= kDefaultValueLimit);
+  }
+  std::fclose(stream);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::quietLog();
+  FuzzedDataProvider provider(data, size);
+  OptionList list;
+  const int options = provider.ConsumeIntegralInRange(0, 6);
+  for (int i = 0; i < options; ++i) {
+    OptionEntry entry = newOptEntry();
+    entry.keyword = provider.ConsumeRandomLengthString(kOptionNameLimit);
+    entry.defaultChoice = provider.ConsumeRandomLengthString(kOptionNameLimit);
+    entry.index = i + 1;
+    addOptList(&list, std::move(entry));
+  }
+  const std::string ppd = provider.ConsumeRemainingBytesAsString();
+  checkDefaultLines(ppd);
+
+  std::FILE* input = fuzz::readStream(ppd);
+  char* written = nullptr;
+  std::size_t writtenSize = 0;
+  std::FILE* output = open_memstream(&written, &writtenSize);
+  if (input != nullptr && output != nullptr) {
+    FUZZ_CHECK(processNewPPD(input, output, list, options) == 0);
+    FUZZ_CHECK(std::fflush(output) == 0);
+    // Lines without "*OpenUI" before the first block are copied as they are.
+    if (ppd.find("*OpenUI") == std::string::npos && ppd.find('\0') == std::string::npos) {
+      FUZZ_CHECK(std::string(written, writtenSize) == ppd);
+    }
+  }
+  if (input != nullptr) std::fclose(input);
+  if (output != nullptr) std::fclose(output);
+  std::free(written);
+  return 0;
+}

@@ -85,6 +85,27 @@ bool bringLoopbackUp() {
   return ok;
 }
 
+// A /dev of the view's own: a tmpfs with only the harmless character devices
+// bound in, so nothing run inside can remove or replace a device of the
+// real machine.
+bool makePrivateDev(const std::string& dev) {
+  if (::mount("sandbox-dev", dev.c_str(), "tmpfs", MS_NOSUID, "mode=0755") != 0) return false;
+  for (const char* name : {"null", "zero", "full", "random", "urandom", "tty"}) {
+    const std::string node = dev + "/" + name;
+    const int fd = ::open(node.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    ::close(fd);
+    if (::mount((std::string("/dev/") + name).c_str(), node.c_str(), nullptr, MS_BIND, nullptr) != 0) return false;
+  }
+  ::symlink("/proc/self/fd", (dev + "/fd").c_str());
+  ::symlink("/proc/self/fd/0", (dev + "/stdin").c_str());
+  ::symlink("/proc/self/fd/1", (dev + "/stdout").c_str());
+  ::symlink("/proc/self/fd/2", (dev + "/stderr").c_str());
+  ::mkdir((dev + "/shm").c_str(), 01777);
+  ::mkdir((dev + "/pts").c_str(), 0755);
+  return ::mount("sandbox-shm", (dev + "/shm").c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0;
+}
+
 // pid 1 of the view: builds it, reports ready, then reaps orphans forever.
 [[noreturn]] void runViewInit(const std::string& base, int reportFd) {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -96,7 +117,7 @@ bool bringLoopbackUp() {
   const std::string options = "lowerdir=/,upperdir=" + layers + "/upper,workdir=" + layers + "/work";
   if (::mount("sandbox-root", root.c_str(), "overlay", 0, options.c_str()) != 0) failChild(reportFd, errnoText("mount overlay of /"));
   if (::mount("proc", (root + "/proc").c_str(), "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0) failChild(reportFd, errnoText("mount /proc"));
-  if (::mount("/dev", (root + "/dev").c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) failChild(reportFd, errnoText("bind /dev"));
+  if (!makePrivateDev(root + "/dev")) failChild(reportFd, errnoText("make a private /dev"));
   if (::mount("/sys", (root + "/sys").c_str(), nullptr, MS_BIND | MS_REC | MS_RDONLY, nullptr) != 0) failChild(reportFd, errnoText("bind /sys"));
   if (::mount("sandbox-tmp", (root + "/tmp").c_str(), "tmpfs", 0, "mode=1777") != 0) failChild(reportFd, errnoText("mount /tmp"));
   if (::sethostname("sandbox", 7) != 0) failChild(reportFd, errnoText("sethostname"));

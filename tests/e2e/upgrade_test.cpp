@@ -36,6 +36,12 @@ std::map<std::string, QueueOptions> allOptions(RealCups& cups) {
   return all;
 }
 
+std::size_t countOf(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
 bool sameDefaults(const QueueOptions& a, const QueueOptions& b) {
   if (a.size() != b.size()) return false;
   for (const auto& [name, option] : a) {
@@ -140,12 +146,15 @@ TEST_F(UpgradeWithRealCups, DeinstallationRemovesTheListedQueuesAndTheProduct) {
   EXPECT_NE(log.find("Number of Vela printers found: 3."), std::string::npos) << log;
   EXPECT_NE(log.find("Deleting the Vela printer: lab1."), std::string::npos) << log;
   EXPECT_NE(log.find("Deleting the Vela printer: lab2."), std::string::npos) << log;
+  // The real lpadmin takes "-xlab1" at the first attempt: no retries.
+  EXPECT_EQ(countOf(log, "Executing command:"), 2u) << log;
   EXPECT_NE(removal.err.find("Vela 4.0-0 has been un-installed from the system.\n"), std::string::npos) << removal.err;
 
   EXPECT_EQ(cups.queues(), std::vector<std::string>{"other"});
   EXPECT_FALSE(host.exists(queuePpdPath("lab1")));
   EXPECT_EQ(host.readFile(queuePpdPath("other")), foreignPpdBefore_);
-  for (const char* gone : {"/opt/tam/velaInfo4.0", "/opt/tam/bin", "/opt/tam/ppd", "/opt/tam/etc", "/usr/bin/korgsfilter"}) {
+  for (const char* gone :
+       {"/opt/tam/velaInfo4.0", "/opt/tam/bin", "/opt/tam/ppd", "/opt/tam/etc", "/usr/bin/korgsfilter"}) {
     EXPECT_FALSE(host.exists(gone)) << gone;
   }
 }

@@ -1,212 +1,216 @@
-// Whole installation runs of the real setup binary in the sandbox host: a
-// new installation in place and from elsewhere, upgrades of both
-// generations, a host without /opt, failing copies and the labelling.
+// Installation runs of the real setup binary in the sandbox host, with the
+// uninstall script it writes, upgrades, failures, SELinux and bad input.
 #include <gtest/gtest.h>
 
-#include "install_support.h"
+#include "support/sandbox_host.h"
 
 namespace {
 
-const char* const kProductFiles[][2] = {{"/bin/setup", "0755"},      {"/bin/korgsfilter", "0755"},
-                                        {"/etc/VELAINST.CONF", "0644"}, {"/etc/vela.pp", "0644"},
-                                        {"/etc/vela4.0.png", "0644"}};
+constexpr const char* kSetup = "/opt/tam/bin/setup";
+constexpr const char* kSrvSetup = "/srv/vela/setup";
 
-void expectProductInstalled(SandboxHost& host, const std::string& dir) {
-  for (const auto& file : kProductFiles) {
-    const std::string path = dir + file[0];
-    ASSERT_TRUE(host.exists(path)) << path;
-    EXPECT_EQ(host.mode(path), static_cast<mode_t>(std::stoi(file[1], nullptr, 8))) << path;
-  }
+// The sample product at /srv/vela with setup beside it: an installation from elsewhere.
+void productInSrv(SandboxHost& host) {
+  host.installProduct("/srv/vela");
+  host.installSetup("/srv/vela");
 }
 
-void expectPPDsInstalled(SandboxHost& host, const std::string& ppdDir) {
-  const std::vector<std::string> shipped = host.listDir("/opt/tam/ppd");
-  ASSERT_FALSE(shipped.empty());
-  for (const std::string& name : shipped) {
-    EXPECT_EQ(host.mode(ppdDir + "/" + name), 0644u) << name;
-  }
+// Runs setup on a CUPS host (no process probes) and returns its log.
+std::string runSetup(SandboxHost& host, const std::vector<std::string>& argv = {kSetup}) {
+  host.run(argv, {.env = {"KORLPMODE=CUPS"}});
+  return host.log();
 }
 
-TEST(InstallRun, NewInstallationInPlaceCopiesOnlyThePPDs) {
+// Every text of parts found in log, each after the one before.
+void expectInOrder(const std::string& log, const std::vector<std::string>& parts) {
+  std::size_t from = 0;
+  for (const std::string& part : parts)
+    ASSERT_NE(from = log.find(part, from), std::string::npos) << "missing, or out of order: \"" << part << "\" in:\n" << log;
+}
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The PPD installation directory the run settled on, from its last log line.
+std::string ppdInstallDirOf(const std::string& log) {
+  const std::size_t at = log.rfind("PPD installation dir: ");
+  return at == std::string::npos ? "" : log.substr(at + 22, log.find('\n', at) - at - 22);
+}
+
+TEST(InstallRun, NewInstallationInPlaceCopiesOnlyThePPDsAndItsScriptUndoesIt) {
   REQUIRE_SANDBOX();
   SandboxHost host;
   host.installProduct("/opt/tam");
-  const RunResult result = host.run({kSetup}, cupsHost());
-  EXPECT_EQ(result.status, 0);
-  const std::string log = host.log();
+  const std::string log = runSetup(host);
   const std::string ppdDir = ppdInstallDirOf(log);
-  ASSERT_FALSE(ppdDir.empty()) << log;
-
-  expectProductInstalled(host, "/opt/tam");
-  expectPPDsInstalled(host, ppdDir);
-  EXPECT_EQ(host.readFile("/opt/tam/velaInfo4.0"), expectedInfoFile("/opt/tam"));
-  EXPECT_EQ(host.mode("/opt/tam/velaInfo4.0"), 0755u);
+  for (const std::string& name : host.listDir("/opt/tam/ppd")) EXPECT_EQ(host.mode(ppdDir + "/" + name), 0644u) << name;
+  EXPECT_EQ(host.readFile("/opt/tam/velaInfo4.0"),
+            "#\n# Vela 4.0 Information File\n#\n%%KORBLOCK_GENERAL_BEGIN\nUSRDIR          /opt/tam\n"
+            "HOMEDIR         $HOME\nTMPDIR          /tmp\n%%KORBLOCK_GENERAL_END\n#\n#\n%%KORBLOCK_PRINTERS_BEGIN\n"
+            "Default\n%%KORBLOCK_PRINTERS_END\n#\n#\n%%KORBLOCK_USERS_BEGIN\nroot\n%%KORBLOCK_USERS_END\n#\n#\n"
+            "%%KORBLOCK_PRNT_BEGIN Default\nroot\n%%KORBLOCK_PRNT_END Default\n#\n#\n%%KOREND\n");
+  for (const char* path : {"/opt/tam/velaInfo4.0", "/opt/tam/etc/UNINSTALLVELA"}) EXPECT_EQ(host.mode(path), 0755u) << path;
   const std::string script = host.readFile("/opt/tam/etc/UNINSTALLVELA");
-  EXPECT_EQ(host.mode("/opt/tam/etc/UNINSTALLVELA"), 0755u);
-  EXPECT_TRUE(script.ends_with("fi\n" + expectedDeletions("/opt/tam", ppdDir))) << script;
   EXPECT_EQ(std::count(script.begin(), script.end(), '\n'), 74);
+  EXPECT_TRUE(script.ends_with("fi\ndelFile /opt/tam/velaInfo4.0\ndelFile /opt/tam/bin/korgsfilter\n"
+                               "delFile /opt/tam/bin/nc\ndelFile /usr/bin/korgsfilter\ndelFile /opt/tam/bin/setup\n"
+                               "delFile /opt/tam/etc/vela4.0.png\ndelFile /opt/tam/etc/VELAINST.CONF\n"
+                               "delFile /opt/tam/VELAINST.CONF\ndelDir " + ppdDir + "/ppd\ndelDir /opt/tam/etc\n"
+                               "delDir /opt/tam/bin\ndelDir /opt/tam\n")) << script;
   EXPECT_EQ(host.readLink("/usr/bin/korgsfilter"), "/opt/tam/bin/korgsfilter");
-
-  expectInOrder(log, {"Directory from which we install: '/opt/tam'.\n", "System Scheduler = CUPS\n", "New installation\n",
-                      "VELAINST.CONF = /opt/tam/etc/VELAINST.CONF.\n", "cd /opt/tam.\n",
-                      "PPD installation dir: " + ppdDir + "\n", "Installation directory: '/opt/tam' OK. \n",
-                      "Creating configuration file: '/opt/tam/velaInfo3.0'. \n",
-                      "Creating uninstallation script: '/opt/tam/UNINSTALLVELA'. \n",
-                      "Created script: /opt/tam/etc/UNINSTALLVELA.\n", "Creating printer start scripts. \n",
-                      "goInstall: Starting copy loop for 6 items.\n",
+  expectInOrder(log, {"New installation\n", "VELAINST.CONF = /opt/tam/etc/VELAINST.CONF.\n",
+                      "Installation directory: '/opt/tam' OK. \n", "Creating configuration file: '/opt/tam/velaInfo3.0'. \n",
+                      "Created script: /opt/tam/etc/UNINSTALLVELA.\n", "goInstall: Starting copy loop for 6 items.\n",
                       "Copying file ppd/*.ppd.gz to " + ppdDir + ". \n",
                       "Changing execution rights of '" + ppdDir + "/*.ppd.gz' to  00644.\n",
                       "Link 1: /usr/bin/korgsfilter linked to /opt/tam/bin/korgsfilter.\n",
                       "Finishing Vela 4.0-0 installation : "});
-  EXPECT_FALSE(logHas(log, "setup after rpm in:"));
-  EXPECT_FALSE(logHas(log, "Copying file bin/")) << log;
+  EXPECT_FALSE(has(log, "setup after rpm in:") || has(log, "Copying file bin/")) << log;
+
+  host.makeDirs(ppdDir + "/ppd");
+  const std::string uninstall = "sh /opt/tam/etc/UNINSTALLVELA";
+  EXPECT_EQ(host.shell(uninstall, {.stdinText = "\n"}).out,
+            "De-installation of 'Vela 4.0-0'\nDo you really want to de-install Vela 3.0? [no]? \n");
+  host.shell(uninstall, {.stdinText = "no\n"});
+  EXPECT_TRUE(host.exists("/opt/tam/bin/setup") && host.exists("/opt/tam/velaInfo4.0"));
+  EXPECT_TRUE(has(host.shell(uninstall, {.stdinText = "maybe\nYeS\n"}).out, "Answer with yes or no please.\n"));
+  EXPECT_FALSE(host.exists("/opt/tam") || host.exists(ppdDir + "/ppd"));
+  EXPECT_TRUE(host.exists(ppdDir));
 }
 
+// Also a host without /opt, and a filter link that is there already and stays.
 TEST(InstallRun, FromAnotherDirectoryCopiesEveryFileWithItsMode) {
   REQUIRE_SANDBOX();
   SandboxHost host;
-  host.installProduct("/srv/vela");
-  host.installSetup("/srv/vela");
+  host.remove("/opt");
+  productInSrv(host);
   host.shell("chmod 600 /srv/vela/etc/* /srv/vela/bin/*");
-  host.makeSymlink("/srv/elsewhere", "/usr/bin/korgsfilter");  // never replaced
-  host.run({"/srv/vela/setup"}, cupsHost());
-  const std::string log = host.log();
-  const std::string ppdDir = ppdInstallDirOf(log);
-
-  expectProductInstalled(host, "/opt/tam");
-  EXPECT_EQ(host.readFile("/opt/tam/etc/vela.pp"), host.readFile("/srv/vela/etc/vela.pp"));
+  host.makeSymlink("/srv/elsewhere", "/usr/bin/korgsfilter");
+  const std::string log = runSetup(host, {kSrvSetup});
+  EXPECT_EQ(host.mode("/opt"), 0755u);
+  for (const auto& [file, mode] : std::vector<std::pair<std::string, mode_t>>{{"bin/korgsfilter", 0755}, {"etc/vela.pp", 0644}})
+    EXPECT_EQ(host.mode("/opt/tam/" + file), mode) << file;
   EXPECT_EQ(host.readLink("/usr/bin/korgsfilter"), "/srv/elsewhere");
-  EXPECT_FALSE(logHas(log, "Link 1:"));
-  expectInOrder(log, {"VELAINST.CONF = /srv/vela/etc/VELAINST.CONF.\n", "cd /srv/vela.\n",
-                      "setup after rpm in: /srv/vela.\n", "Copying file bin/setup to /opt/tam/bin/setup. \n",
-                      "Changing execution rights of '/opt/tam/bin/setup' to  00755.\n",
-                      "Copying file etc/vela4.0.png to /opt/tam/etc/vela4.0.png. \n",
-                      "Changing execution rights of '/opt/tam/etc/vela4.0.png' to  00644.\n",
-                      "Copying file ppd/*.ppd.gz to " + ppdDir + ". \n"});
+  EXPECT_FALSE(has(log, "Link 1:"));
+  expectInOrder(log, {"setup after rpm in: /srv/vela.\n", "Created directory: '/opt'.\n",
+                      "Changing execution rights of '/opt' to  00755.\n", "Copying file bin/setup to /opt/tam/bin/setup. \n"});
 }
 
-TEST(InstallRun, UpgradeFromTheOlderGenerationConvertsAndArchives) {
+TEST(InstallRun, UpgradesKeepAVela40InformationFileAndConvertAndArchiveFromVela20) {
   REQUIRE_SANDBOX();
   SandboxHost host;
   host.installProduct("/opt/tam");
-  const std::string oldInfo =
-      "#\n# Vela 2.0 Information File\n#\n%%KORBLOCK_GENERAL_BEGIN\nUSRDIR          /opt/tam\n"
-      "%%KORBLOCK_GENERAL_END\n%%KORBLOCK_PRINTERS_BEGIN\nlab1\n%%KORBLOCK_PRINTERS_END\n%%KOREND\n";
-  host.writeFile("/opt/tam/velaInfo2.0", oldInfo);
-  host.run({kSetup}, cupsHost());  // settles the PPD installation directory
-  const std::string ppdDir = ppdInstallDirOf(host.log());
-  host.remove("/opt/tam/velaInfo4.0");
-  host.writeFile(ppdDir + "/Old_Model.ppd", "*PPD-Adobe: \"4.3\"\n");
-  host.writeFile(ppdDir + "/sub/nested.ppd", "*PPD-Adobe: \"4.3\"\n");
+  host.writeFile("/opt/tam/velaInfo4.0", "USRDIR          /opt/tam\n", 0600);
+  const std::string kept = runSetup(host), ppdDir = ppdInstallDirOf(kept);
+  expectInOrder(kept, {"Upgrade Mode = 2.\n", "Skip creating configuration file: '/opt/tam/velaInfo3.0'. \n"});
+  EXPECT_EQ(host.readFile("/opt/tam/velaInfo4.0"), "USRDIR          /opt/tam\n");
+  EXPECT_EQ(host.mode("/opt/tam/velaInfo4.0"), 0600u);
+  EXPECT_FALSE(host.exists("/var/tmp/VelaPPDFiles4.0-5.tar"));
 
+  const std::string oldInfo = "#\n# Vela 2.0 Information File\nUSRDIR          /opt/tam\n# Information File again\n";
+  host.remove("/opt/tam/velaInfo4.0");
+  host.writeFile("/opt/tam/velaInfo2.0", oldInfo);
+  host.writeFile(ppdDir + "/sub/nested.ppd", "*PPD-Adobe: \"4.3\"\n");
   host.writeFile("/etc/victim", "untouched\n");
   host.makeSymlink("/etc/victim", "/var/tmp/VelaPPDFiles4.0-5.tar");  // planted: replaced, not followed
-
-  host.run({kSetup}, cupsHost());
-  const std::string log = host.log();
+  const std::string log = runSetup(host);
   EXPECT_EQ(host.readFile("/etc/victim"), "untouched\n");
-  EXPECT_FALSE(host.isSymlink("/var/tmp/VelaPPDFiles4.0-5.tar"));
-  std::string converted = oldInfo;
-  converted.replace(converted.find("# Vela 2.0 Information File"), 27, "# Vela 3.0 Information File");
-  EXPECT_EQ(host.readFile("/opt/tam/velaInfo4.0"), converted);
+  EXPECT_EQ(host.readFile("/opt/tam/velaInfo4.0"),
+            "#\n# Vela 3.0 Information File\nUSRDIR          /opt/tam\n# Information File again\n");
   EXPECT_EQ(host.readFile("/opt/tam/velaInfo2.0"), oldInfo);
-  const RunResult listing = host.shell("tar tf /var/tmp/VelaPPDFiles4.0-5.tar");
-  EXPECT_TRUE(logHas(listing.out, "Old_Model.ppd\n")) << listing.out;
-  EXPECT_TRUE(logHas(listing.out, "sub/nested.ppd\n")) << listing.out;
-  EXPECT_FALSE(logHas(listing.out, ppdDir.substr(1))) << "paths relative to the directory";
+  const std::string listing = host.shell("tar tf /var/tmp/VelaPPDFiles4.0-5.tar").out;
+  EXPECT_TRUE(has(listing, "sub/nested.ppd\n") && !has(listing, ppdDir.substr(1))) << listing;
   expectInOrder(log, {"Upgrade Mode = 1.\n", "Saved PPD files from: " + ppdDir + ".\n",
                       "To: /var/tmp/VelaPPDFiles4.0-5.tar.\n", "Copied velaInfo2.0 to velaInfo3.0 file.\n",
-                      "Copying Vela config file /opt/tam/velaInfo2.0 to velaInfo3.0. \n",
-                      "goInstall: Starting copy loop"});
-}
-
-TEST(InstallRun, ReinstallationLeavesTheInformationFileAlone) {
-  REQUIRE_SANDBOX();
-  SandboxHost host;
-  host.installProduct("/opt/tam");
-  const std::string info = "# kept as it is\nUSRDIR          /opt/tam\n%%KOREND\n";
-  host.writeFile("/opt/tam/velaInfo4.0", info, 0600);
-  host.writeFile("/opt/tam/etc/UNINSTALLVELA", "old script\n");
-  host.run({kSetup}, cupsHost());
-  const std::string log = host.log();
-  EXPECT_EQ(host.readFile("/opt/tam/velaInfo4.0"), info);
-  EXPECT_EQ(host.mode("/opt/tam/velaInfo4.0"), 0600u);
-  EXPECT_TRUE(host.readFile("/opt/tam/etc/UNINSTALLVELA").starts_with("#!/bin/sh\n"));
-  EXPECT_FALSE(host.exists("/var/tmp/VelaPPDFiles4.0-5.tar"));
-  expectInOrder(log, {"Upgrade Mode = 2.\n", "Skip creating configuration file: '/opt/tam/velaInfo3.0'. \n"});
-}
-
-TEST(InstallRun, HostWithoutOptGetsOptMadeNotWorldWritable) {
-  REQUIRE_SANDBOX();
-  SandboxHost host;
-  host.remove("/opt");
-  host.installProduct("/srv/vela");
-  host.installSetup("/srv/vela");
-  host.run({"/srv/vela/setup"}, cupsHost());
-  const std::string log = host.log();
-  EXPECT_EQ(host.mode("/opt"), 0755u);
-  EXPECT_EQ(host.mode("/opt/tam"), 0755u);
-  expectProductInstalled(host, "/opt/tam");
-  expectInOrder(log, {"Created directory: '/opt'.\n", "Changing execution rights of '/opt' to  00755.\n",
-                      "Created directory: '/opt/tam'.\n", "Created directory: '/opt/tam/bin'.\n",
-                      "Created directory: '/opt/tam/etc'.\n", "Installation directory: '/opt/tam' OK. \n"});
+                      "Copying Vela config file /opt/tam/velaInfo2.0 to velaInfo3.0. \n"});
 }
 
 TEST(InstallRun, FailingCopyIsMarkedAndGetsNoMode) {
   REQUIRE_SANDBOX();
   SandboxHost host;
-  host.installProduct("/srv/vela");
-  host.installSetup("/srv/vela");
+  productInSrv(host);
   host.installStub("/usr/bin/cp", 1);
-  host.run({"/srv/vela/setup"}, cupsHost());
-  const std::string log = host.log();
-  EXPECT_TRUE(logHas(log, "Copying file bin/setup to /opt/tam/bin/setup. : WRONG!!!\n")) << log;
-  EXPECT_FALSE(logHas(log, "Changing execution rights of '/opt/tam/bin/setup'"));
-  EXPECT_FALSE(host.exists("/opt/tam/bin/setup"));
-  // The filter was never copied, so the link has no target.
-  expectInOrder(log, {"No file: /opt/tam/bin/korgsfilter\n",
+  const std::string log = runSetup(host, {kSrvSetup});
+  EXPECT_FALSE(has(log, "Changing execution rights of '/opt/tam/bin/setup'") || host.exists("/opt/tam/bin/setup"));
+  expectInOrder(log, {"Copying file bin/setup to /opt/tam/bin/setup. : WRONG!!!\n", "No file: /opt/tam/bin/korgsfilter\n",
                       "Link 1: /usr/bin/korgsfilter linked to /opt/tam/bin/korgsfilter.\n: WRONG!!!\n"});
-  const std::vector<std::string> calls = host.stubCalls("/usr/bin/cp");
-  ASSERT_FALSE(calls.empty());
-  EXPECT_EQ(calls[0], "/usr/bin/cp bin/setup /opt/tam/bin/setup");
+  EXPECT_EQ(host.stubCalls("/usr/bin/cp").at(0), "/usr/bin/cp bin/setup /opt/tam/bin/setup");
 }
 
-TEST(InstallRun, LabelsRunWheneverChconIsThere) {
+TEST(InstallRun, LabelsWheneverChconIsThereAndLoadsThePolicyModuleWhenItsFileIs) {
   REQUIRE_SANDBOX();
   SandboxHost host;
   host.installProduct("/opt/tam");
   host.installStub("/usr/bin/chcon", 0);
-  host.run({kSetup, "-S", "0"}, cupsHost());
-  expectInOrder(host.log(),
-                {"chcon SELinux for: \"/usr/bin/chcon -R -u system_u /opt/tam/bin 2>/dev/null\": result: 0\n",
-                 "Link 1:", "chcon SELinux for: \"/usr/bin/chcon -u system_u /usr/bin/korgsfilter 2>/dev/null\": result: 0\n",
-                 "chcon SELinux for: \"/usr/bin/chcon -t bin_t /opt/tam/bin/korgsfilter 2>/dev/null\": result: 0\n"});
-  const std::vector<std::string> calls = host.stubCalls("/usr/bin/chcon");
-  EXPECT_EQ(calls.back(), "/usr/bin/chcon -t bin_t /opt/tam/bin/korgsfilter");
-
-  SandboxHost bare;
-  bare.installProduct("/opt/tam");
-  bare.remove("/usr/bin/chcon");
-  bare.run({kSetup}, cupsHost());
-  EXPECT_FALSE(logHas(bare.log(), "chcon"));
-  EXPECT_TRUE(logHas(bare.log(), "Link 1:"));
+  host.installStub("/usr/sbin/semodule", 0);
+  const std::string chcon = "chcon SELinux for: \"/usr/bin/chcon ";
+  expectInOrder(runSetup(host, {kSetup, "-S", "0"}),
+                {chcon + "-R -u system_u /opt/tam/bin 2>/dev/null\": result: 0\n", "Link 1:",
+                 chcon + "-u system_u /usr/bin/korgsfilter 2>/dev/null\": result: 0\n",
+                 chcon + "-t bin_t /opt/tam/bin/korgsfilter 2>/dev/null\": result: 0\n"});
+  host.remove("/usr/bin/chcon");
+  const std::string log = runSetup(host, {kSetup, "-S", "1"});
+  EXPECT_EQ(host.stubCalls("/usr/sbin/semodule"), std::vector<std::string>{"/usr/sbin/semodule -i /opt/tam/etc/vela.pp"});
+  EXPECT_TRUE(has(log, "SELinux module vela.pp is installed.\n") && !has(log, "chcon")) << log;
+  host.remove("/opt/tam/etc/vela.pp");
+  const RunResult result = host.run({kSetup, "-S", "1"}, {.env = {"KORLPMODE=CUPS"}});
+  EXPECT_EQ(host.stubCalls("/usr/sbin/semodule").size(), 1u);
+  EXPECT_TRUE(has(result.err, ".......\nSELinux running, but no file vela.pp found.")) << result.err;
 }
 
-TEST(InstallRun, PolicyModuleLoadedOnlyWhenItsFileIsThere) {
+// Long lines and fields, NUL and high bytes, more entries than the table
+// holds, into an installation directory named with control characters.
+TEST(BadInput, HostileManifestAndUsrdirTouchNothingUnlisted) {
   REQUIRE_SANDBOX();
   SandboxHost host;
-  host.installProduct("/opt/tam");
-  host.installStub("/usr/sbin/semodule", 0);
-  RunResult result = host.run({kSetup, "-S", "1"}, cupsHost());
-  EXPECT_EQ(host.stubCalls("/usr/sbin/semodule"),
-            std::vector<std::string>{"/usr/sbin/semodule -i /opt/tam/etc/vela.pp"});
-  EXPECT_FALSE(logHas(result.err, "no file vela.pp"));
-  EXPECT_TRUE(logHas(host.log(), "SELinux module vela.pp is installed.\n"));
+  productInSrv(host);
+  const std::string dir = "/srv/v\x1b;la\t";  // a tab after the value stays in it
+  host.makeDirs(dir);
+  host.writeFile("/opt/tam/velaInfo4.0", "USRDIR  \x01\x02" + dir + " \n");
+  std::string manifest = "# " + std::string(280, 'c') + " etc/vela.pp /etc 00777\n";
+  manifest += "etc/vela.pp " + std::string(250, 'd') + " /srv/target 00777\n# " + std::string(252, 'c') + "\n";
+  manifest += std::string(48, 's') + " /srv/long 00777\n" + std::string("etc/vela4.0.png\0 /srv/nul 00777\n", 32);
+  manifest += "etc/vela.pp\xff/srv/high 00600\nbin/korgsfilter . 00755\n";
+  for (int i = 0; i < 300; ++i) manifest += "etc/vela.pp /srv/m" + std::to_string(i) + "\n";
+  host.writeFile("/srv/vela/etc/VELAINST.CONF", manifest);
+  const std::string log = runSetup(host, {kSrvSetup});
+  for (const char* path : {"/etc/vela.pp", "/srv/target", "/srv/long", "/srv/nul", "/srv/m253"})
+    EXPECT_FALSE(host.exists(path)) << path;
+  EXPECT_EQ(host.mode("/srv/high/vela.pp"), 0600u);
+  EXPECT_EQ(host.mode(dir + "/bin/korgsfilter"), 0755u);
+  EXPECT_TRUE(host.exists("/srv/m252/vela.pp"));
+  EXPECT_TRUE(has(host.readFile(dir + "/etc/UNINSTALLVELA"), "delDir '" + dir + "'/bin\n"));
+  EXPECT_FALSE(has(log, "Manifest line 3 longer")) << "a line of 255 characters is one whole read";
+  expectInOrder(log, {"Manifest line 1 longer than 255 characters, skipped.\n",
+                      "Manifest line 2 longer than 255 characters, skipped.\n",
+                      "Manifest line 4: source longer than 47 characters, entry skipped.\n",
+                      "Manifest line 261: more than 256 entries, the rest of the manifest is ignored.\n",
+                      "Installation directory: '/srv/v ;la ' OK. \n", "goInstall: Starting copy loop for 256 items.\n"});
+}
 
-  host.remove("/opt/tam/etc/vela.pp");
-  result = host.run({kSetup, "-S", "1"}, cupsHost());
-  EXPECT_EQ(host.stubCalls("/usr/sbin/semodule").size(), 1u);
-  EXPECT_TRUE(logHas(result.err, ".......\nSELinux running, but no file vela.pp found.")) << result.err;
+TEST(BadInput, MissingOrUnreadableManifestStopsBeforeInstalling) {
+  REQUIRE_SANDBOX();
+  SandboxHost host;
+  productInSrv(host);
+  host.remove("/srv/vela/etc/VELAINST.CONF");
+  const std::string stop = "Vela 3.0 installation missing info:\n\t'/srv/vela/VELAINST.CONF'.\nAbandon...\n";
+  expectInOrder(runSetup(host, {kSrvSetup}), {"Cannot open info file: '/srv/vela/VELAINST.CONF'.\n", stop,
+                                              "Because of insufficient data, setup stopped.\n"});
+  host.makeDirs("/srv/vela/VELAINST.CONF");
+  expectInOrder(runSetup(host, {kSrvSetup}), {"Could not read /srv/vela/VELAINST.CONF", stop});
+  EXPECT_FALSE(host.exists("/opt/tam"));
+}
+
+TEST(BadInput, ProductWithoutEtcReadsTheManifestBesideSetup) {
+  REQUIRE_SANDBOX();
+  SandboxHost host;
+  host.installSetup("/srv/vela");
+  host.writeFile("/srv/vela/korgsfilter", "#!/bin/sh\nexec cat\n");
+  // "." names the file itself; the entry after it, with no destination, goes beside it.
+  host.writeFile("/srv/vela/VELAINST.CONF", "korgsfilter . 00700\nVELAINST.CONF\nkorgsfilter ./bin 00750\n");
+  EXPECT_TRUE(has(runSetup(host, {kSrvSetup}), "VELAINST.CONF = /srv/vela/VELAINST.CONF.\n"));
+  EXPECT_EQ(host.mode("/opt/tam/korgsfilter"), 0700u);
+  EXPECT_EQ(host.mode("/opt/tam/bin/korgsfilter"), 0750u);
+  EXPECT_TRUE(host.exists("/opt/tam/VELAINST.CONF"));
 }
 
 }  // namespace

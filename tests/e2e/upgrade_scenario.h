@@ -4,7 +4,6 @@
 // chose, and one queue of another maker.
 #pragma once
 
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>

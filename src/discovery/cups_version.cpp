@@ -7,7 +7,9 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "discovery/command_locator.h"
 #include "discovery/temp_file.h"
@@ -25,6 +27,14 @@ constexpr std::size_t kSignificantDigits = 9;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool present(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+// A fresh file in /tmp for a command's output. A host without a usable /tmp
+// only costs this method its answer, so the run goes on.
+std::optional<std::string> outputFile() {
+  std::optional<std::string> path = makeTempFile("/tmp", "KOR");
+  if (!path) logLine(strFormat("Cannot create a temporary file in /tmp: %s.", std::strerror(errno)));
+  return path;
+}
 
 // Finds where a line of a file gives the version; npos when it does not.
 using VersionPlace = std::size_t (*)(const std::string& line);
@@ -98,10 +108,11 @@ int logVersion(Spacing spacing, long version, const std::string& source) {
 std::optional<long> versionFromCupsConfig(std::string& foundLine) {
   for (const char* program : {"/usr/bin/cups-config", "/usr/sbin/cups-config", "/sbin/cups-config"}) {
     if (!present(program)) continue;
-    const std::string output = myTmpName("/tmp", "KOR");
-    runShell(std::string(program) + " --version >  " + shellWord(output));
-    std::optional<long> number = versionInFile(output, wholeLinePlace, foundLine);
-    unlink(output.c_str());
+    const std::optional<std::string> output = outputFile();
+    if (!output) return std::nullopt;
+    runShell(std::string(program) + " --version >  " + shellWord(*output));
+    std::optional<long> number = versionInFile(*output, wholeLinePlace, foundLine);
+    unlink(output->c_str());
     return number;
   }
   return std::nullopt;
@@ -185,11 +196,12 @@ std::string httpProbeScript(const std::string& netcat, const std::string& output
 }
 
 int getCupsVersionFromHttp() {
-  const std::string answer = myTmpName("/tmp", "KOR");
-  runShell(httpProbeScript(netcatProgram(), answer));
-  std::FILE* file = std::fopen(answer.c_str(), "r");
+  const std::optional<std::string> answer = outputFile();
+  if (!answer) return 0;
+  runShell(httpProbeScript(netcatProgram(), *answer));
+  std::FILE* file = std::fopen(answer->c_str(), "r");
   if (file == nullptr) {
-    unlink(answer.c_str());
+    unlink(answer->c_str());
     return 0;
   }
   int version = 0;
@@ -201,7 +213,7 @@ int getCupsVersionFromHttp() {
     }
   }
   std::fclose(file);
-  unlink(answer.c_str());
+  unlink(answer->c_str());
   return version;
 }
 

@@ -1,0 +1,259 @@
+// The installer under hostile names, planted links, full disks, kills and
+// odd hosts: the real setup binary in a sandbox host, run as an
+// administrator would run it from /opt/tam/bin.
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/sandbox_host.h"
+
+namespace {
+
+const std::string kOldPPD = VELA_OLD_PPD_DIR "/Marlo_Ardent_110-PCL.ppd";
+const std::string kNewMarker = "*FileVersion: \"4.0.5\"";
+const std::string kNewLastLine = "*% End of the Marlo printer description\n";
+const std::string kVictim = "/etc/vela-victim";
+
+std::string oldPPD() {
+  std::ifstream in(kOldPPD, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+bool isNewPPD(const std::string& text) { return contains(text, kNewMarker) && text.ends_with(kNewLastLine); }
+
+// No way to restart CUPS but a stub systemctl that succeeds.
+void stubRestart(SandboxHost& host) {
+  for (const char* path : {"/usr/bin/systemctl", "/usr/sbin/service", "/etc/init.d/cups", "/etc/init.d/cupsys"}) {
+    host.remove(path);
+  }
+  host.installStub("/usr/bin/systemctl");
+}
+
+// The product in /opt/tam, restarts stubbed, and touch and id replaced by
+// stubs that record every call: the hostile names below try to run them.
+std::unique_ptr<SandboxHost> productHost() {
+  auto host = std::make_unique<SandboxHost>();
+  host->installProduct("/opt/tam");
+  stubRestart(*host);
+  host->installStub("/usr/bin/touch");
+  host->installStub("/usr/bin/id");
+  host->makeDirs("/etc/cups/ppd");
+  return host;
+}
+
+void addQueue(SandboxHost& host, const std::string& queue) { host.copyIn(kOldPPD, "/etc/cups/ppd/" + queue + ".ppd"); }
+
+RunOptions asAdministrator(std::vector<std::string> env = {"KORLPMODE=CUPS"}, uid_t uid = 0) {
+  return {.env = std::move(env), .uid = uid, .gid = uid, .cwd = "/opt/tam/bin", .timeoutSeconds = 120};
+}
+
+RunResult runSetup(SandboxHost& host, const RunOptions& options = asAdministrator()) {
+  return host.run({"/opt/tam/bin/setup"}, options);
+}
+
+void expectNothingElseRan(const SandboxHost& host) {
+  EXPECT_EQ(host.stubCalls("/usr/bin/touch"), std::vector<std::string>{});
+  EXPECT_EQ(host.stubCalls("/usr/bin/id"), std::vector<std::string>{});
+}
+
+}  // namespace
+
+TEST(Hardening, HostileQueueNamesReachCommandsAsOneWord) {
+  REQUIRE_SANDBOX();
+  auto host = productHost();
+  const std::vector<std::string> queues = {"x;touch PWNED1", "$(touch PWNED2)", "a b `id` 'q\" $(id) \\", "-f", "lab1"};
+  for (const std::string& queue : queues) addQueue(*host, queue);
+  const RunResult result = runSetup(*host);
+  EXPECT_EQ(result.status, 0) << result.err;
+  expectNothingElseRan(*host);
+  for (const std::string& queue : queues) {
+    EXPECT_TRUE(isNewPPD(host->readFile("/etc/cups/ppd/" + queue + ".ppd"))) << queue << "\n" << host->log();
+    EXPECT_EQ(host->readFile("/etc/cups/" + queue + ".ppd.rpmsave"), oldPPD()) << queue;
+  }
+}
+
+// An installation directory named by the information file and a CUPS root
+// named by the start-up script, both full of shell syntax.
+TEST(Hardening, HostileDirectoriesReachCommandsAsOneWord) {
+  REQUIRE_SANDBOX();
+  auto host = productHost();
+  const std::string dir = "/srv/v;id;$(id)`id`'q\"";
+  const std::string cups = "/srv/c;id;$(id)`id`'q\"";
+  host->makeDirs(dir);
+  host->writeFile("/srv/info", "#\nUSRDIR          " + dir + "\n%%KOREND\n");
+  host->writeFile("/etc/init.d/cups", "exec_prefix=/usr\nprefix=" + cups + "\n", 0755);
+  host->copyIn(kOldPPD, cups + "/etc/cups/ppd/lab1.ppd");
+  host->startBackground({"/usr/bin/perl", "-e", "$0 = shift; sleep 1000", "/usr/sbin/cupsd -l"});
+  const RunResult result = runSetup(*host, asAdministrator({"VELAINFO=/srv/info"}));
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_TRUE(host->exists(dir + "/bin/setup")) << host->log();
+  EXPECT_TRUE(contains(host->readFile(dir + "/velaInfo4.0"), "USRDIR          " + dir + "\n"));
+  EXPECT_TRUE(isNewPPD(host->readFile(cups + "/etc/cups/ppd/lab1.ppd"))) << host->log();
+  EXPECT_EQ(host->readFile(cups + "/etc/cups/lab1.ppd.rpmsave"), oldPPD());
+  // The uninstall script removes that directory and runs nothing else.
+  const RunResult removed = host->run({"/bin/sh", dir + "/etc/UNINSTALLVELA"}, {.stdinText = "yes\n"});
+  EXPECT_EQ(removed.status, 0) << removed.err;
+  EXPECT_FALSE(host->exists(dir));
+  expectNothingElseRan(*host);
+}
+
+TEST(Hardening, PlantedLinksAtPredictableTemporaryNamesAreNotFollowed) {
+  REQUIRE_SANDBOX();
+  auto host = productHost();
+  host->writeFile(kVictim, "victim\n");
+  const RunResult planted = host->shell(
+      "for i in $(seq 1 400); do ln -s " + kVictim + " /tmp/KORLPD$i; ln -s " + kVictim + " /tmp/KORLPRNG$i; done; ln -s " +
+      kVictim + " /var/tmp/VelaPPDFiles4.0-5.tar");
+  ASSERT_EQ(planted.status, 0) << planted.err;
+  host->writeFile("/opt/tam/velaInfo2.0", "#\n# Vela 2.0 Information File\n#\nUSRDIR          /opt/tam\n");
+  addQueue(*host, "lab1");
+  // Without KORLPMODE and without a scheduler every process probe runs, and "lpd -V".
+  const RunResult probed = runSetup(*host, asAdministrator({}));
+  EXPECT_EQ(probed.status, 0) << probed.err;
+  EXPECT_TRUE(contains(host->log(), "System Scheduler = Unknown\n")) << host->log();
+  const RunResult upgraded = runSetup(*host);
+  EXPECT_EQ(upgraded.status, 0) << upgraded.err;
+  EXPECT_TRUE(contains(host->log(), "To: /var/tmp/VelaPPDFiles4.0-5.tar.\n")) << host->log();
+  EXPECT_FALSE(host->isSymlink("/var/tmp/VelaPPDFiles4.0-5.tar"));
+  EXPECT_TRUE(isNewPPD(host->readFile("/etc/cups/ppd/lab1.ppd")));
+  EXPECT_EQ(host->readFile(kVictim), "victim\n");
+}
+
+struct FullDiskCase {
+  const char* mountPoint;
+  std::vector<std::pair<std::string, std::string>> keptFiles;  // laid out after the mount
+  std::vector<std::string> logLines;
+};
+
+// A full file system under a file the run replaces: the old file stays whole
+// and the log says why.
+TEST(Hardening, FullDiskKeepsOldFiles) {
+  REQUIRE_SANDBOX();
+  const std::string info = "#\n# Vela 4.0 Information File\n#\nUSRDIR          /opt/tam\n";
+  const FullDiskCase cases[] = {
+      {"/etc/cups/ppd", {{"/etc/cups/ppd/lab1.ppd", oldPPD()}}, {"Keeping /etc/cups/ppd/lab1.ppd as it was: "}},
+      {"/tmp", {{"/etc/cups/ppd/lab1.ppd", oldPPD()}}, {"Keeping /etc/cups/ppd/lab1.ppd as it was: "}},
+      {"/opt/tam",
+       {{"/opt/tam/velaInfo2.0", info}, {"/opt/tam/velaInfo4.0", info + "# earlier\n"}, {"/opt/tam/etc/UNINSTALLVELA", "#!/bin/sh\n"}},
+       {"Could not write /opt/tam/velaInfo4.0: ", "Could not write /opt/tam/etc/UNINSTALLVELA: "}},
+  };
+  for (const FullDiskCase& c : cases) {
+    SCOPED_TRACE(c.mountPoint);
+    auto host = productHost();
+    const std::string mount = c.mountPoint;
+    ASSERT_EQ(host->shell("mount -t tmpfs -o size=8m tmpfs " + mount).status, 0);
+    if (mount == "/opt/tam") host->installProduct("/opt/tam");
+    if (mount != "/etc/cups/ppd") addQueue(*host, "lab1");
+    for (const auto& [path, content] : c.keptFiles) host->writeFile(path, content, 0644);
+    host->shell("dd if=/dev/zero of=" + mount + "/zz-fill bs=4k 2>/dev/null");
+    const RunResult result = runSetup(*host);
+    EXPECT_EQ(result.status, 0) << result.err;
+    for (const auto& [path, content] : c.keptFiles) EXPECT_EQ(host->readFile(path), content) << path;
+    const std::string log = host->log();
+    for (const std::string& line : c.logLines) {
+      EXPECT_TRUE(contains(log, line)) << line << "\n---\n" << log;
+      EXPECT_TRUE(contains(log, "No space left on device")) << log;
+    }
+    EXPECT_EQ(host->shell("ls -a " + mount + " | grep vela-new").out, "");
+  }
+}
+
+// SIGKILL at random moments of an update of 30 queues: each queue PPD is
+// always either the old file or the complete new one.
+TEST(Hardening, KilledUpdateLeavesWholePPDs) {
+  REQUIRE_SANDBOX();
+  auto host = productHost();
+  std::vector<std::string> queues;
+  for (int i = 1; i <= 30; ++i) queues.push_back("q" + std::to_string(i));
+  for (const std::string& queue : queues) addQueue(*host, queue);
+  ASSERT_EQ(host->shell("mkdir /root/old && cp -p /etc/cups/ppd/* /root/old/").status, 0);
+  const std::string restore = "rm -rf /etc/cups/ppd && mkdir /etc/cups/ppd && cp -p /root/old/* /etc/cups/ppd/";
+
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(runSetup(*host).status, 0);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::map<std::string, std::string> updated;
+  for (const std::string& queue : queues) updated[queue] = host->readFile("/etc/cups/ppd/" + queue + ".ppd");
+  ASSERT_TRUE(isNewPPD(updated["q1"])) << host->log();
+
+  const unsigned seed = std::random_device{}();
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> moment(0.0, seconds);
+  int oldSeen = 0;
+  int newSeen = 0;
+  for (int kill = 0; kill < 20; ++kill) {
+    ASSERT_EQ(host->shell(restore).status, 0);
+    const std::string delay = std::to_string(moment(random));
+    SCOPED_TRACE("seed " + std::to_string(seed) + ", killed after " + delay + " s");
+    host->shell("/opt/tam/bin/setup & sleep " + delay + "; kill -9 $!; wait", asAdministrator());
+    for (const std::string& queue : queues) {
+      const std::string text = host->readFile("/etc/cups/ppd/" + queue + ".ppd");
+      if (text == oldPPD()) {
+        ++oldSeen;
+      } else {
+        ++newSeen;
+        EXPECT_EQ(text, updated[queue]) << queue;
+      }
+    }
+  }
+  std::printf("%d old and %d new queue PPDs seen after the kills, run time %.2f s\n", oldSeen, newSeen, seconds);
+}
+
+struct OddHostCase {
+  const char* name;
+  const char* prepare;  // shell script run as root before setup
+  uid_t uid;
+  bool logged;                     // whether the log file can be written
+  std::vector<std::string> lines;  // what the run reports, the last one last
+  bool updated;                    // whether lab1 gets its new PPD
+};
+
+// Odd hosts and users: the run ends with its messages and status 0, and a
+// user other than root changes nothing at all.
+TEST(Hardening, OddHostsEndCleanly) {
+  REQUIRE_SANDBOX();
+  const std::string finished = "Finishing Vela 4.0-0 installation";
+  const OddHostCase cases[] = {
+      {"not root", "", 1000, false, {"\tYou must be root to be able\n\tto install Vela!\n"}, false},
+      {"read-only /var/log", "mount --bind /var/log /var/log && mount -o remount,bind,ro /var/log", 0, false,
+       {"to /etc/cups/ppd/lab1.ppd: result=0\n", "CUPS reset returned with: 0\n"}, true},
+      {"no /tmp", "umount /tmp && for i in 1 2 3 4 5; do rm -rf /tmp 2>/dev/null && break; done; test ! -e /tmp", 0,
+       true,
+       {"Cannot create a temporary file in /tmp: No such file or directory.\n", "CUPS Version : 1400//",
+        "Keeping /etc/cups/ppd/lab1.ppd as it was: no merged PPD.\n", finished},
+       false},
+      {"read-only /etc/cups", "mount --bind /etc/cups /etc/cups && mount -o remount,bind,ro /etc/cups", 0, true,
+       {"Keeping /etc/cups/ppd/lab1.ppd as it was: create file beside target: Read-only file system.\n", finished},
+       false},
+  };
+  const std::string listing =
+      "ls -laR --full-time /opt /etc/cups /var/tmp /var/log /tmp /usr/share/ppd 2>&1; ls -la --full-time /usr/bin/korgsfilter 2>&1";
+  for (const OddHostCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto host = productHost();
+    addQueue(*host, "lab1");
+    const RunResult prepared = host->shell(c.prepare);
+    ASSERT_EQ(prepared.status, 0) << prepared.err;
+    const std::string before = host->shell(listing).out;
+    const RunResult result = runSetup(*host, asAdministrator({"KORLPMODE=CUPS"}, c.uid));
+    EXPECT_EQ(result.status, 0) << result.err;
+    const std::string report = c.logged ? host->log() : result.err;
+    std::size_t at = 0;
+    for (const std::string& line : c.lines) {
+      at = report.find(line, at);
+      EXPECT_NE(at, std::string::npos) << line << "\n---\n" << report << "\n---\n" << result.err;
+    }
+    EXPECT_EQ(isNewPPD(host->readFile("/etc/cups/ppd/lab1.ppd")), c.updated) << report;
+    if (c.uid != 0) {
+      EXPECT_EQ(host->shell(listing).out, before);
+    }
+  }
+}

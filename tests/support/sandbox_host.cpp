@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -319,87 +320,60 @@ void SandboxHost::startBackground(const std::vector<std::string>& argv) {
   if (started.status != 0) throw std::runtime_error("cannot start in the background: " + started.err);
 }
 
-void SandboxHost::writeFile(std::string_view path, std::string_view content, mode_t fileMode) {
-  const fs::path target(path);
+// Runs fn inside the view with a memfd to report through; returns what fn
+// wrote there, or nothing when fn failed.
+std::optional<std::string> SandboxHost::insideReporting(const std::function<bool(int fd)>& fn) const {
+  const int fd = ::memfd_create("sandbox-report", 0);
+  const int status = inside([&] { return fn(fd) ? 0 : 1; });
+  std::optional<std::string> text;
+  if (status == 0) text = readAll(fd);
+  ::close(fd);
+  return text;
+}
+
+// Runs fn inside the view after making path's parent directories; throws
+// when fn fails.
+void SandboxHost::makeInside(const std::string& what, const fs::path& path, const std::function<bool()>& fn) {
   const int status = inside([&] {
     std::error_code ignored;
-    fs::create_directories(target.parent_path(), ignored);
+    fs::create_directories(path.parent_path(), ignored);
+    return fn() ? 0 : 1;
+  });
+  if (status != 0) throw std::runtime_error("cannot " + what + " " + path.string() + " in the sandbox");
+}
+
+void SandboxHost::writeFile(std::string_view path, std::string_view content, mode_t fileMode) {
+  const fs::path target(path);
+  makeInside("write", target, [&] {
     ::unlink(target.c_str());
     const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return 1;
+    if (fd < 0) return false;
     const bool ok = writeAll(fd, content) && ::fchmod(fd, fileMode) == 0;
-    return ::close(fd) == 0 && ok ? 0 : 1;
+    return ::close(fd) == 0 && ok;
   });
-  if (status != 0) throw std::runtime_error("cannot write " + target.string() + " in the sandbox");
-}
-
-std::string SandboxHost::readFile(std::string_view path) const {
-  const int fd = ::memfd_create("sandbox-read", 0);
-  const std::string target(path);
-  const int status = inside([&] {
-    const int in = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return 1;
-    const std::string text = readAll(in);
-    ::close(in);
-    return writeAll(fd, text) ? 0 : 1;
-  });
-  std::string text = status == 0 ? readAll(fd) : std::string();
-  ::close(fd);
-  if (status != 0) throw std::runtime_error("cannot read " + target + " in the sandbox");
-  return text;
-}
-
-bool SandboxHost::exists(std::string_view path) const {
-  const std::string target(path);
-  return inside([&] {
-           struct stat st;
-           return ::lstat(target.c_str(), &st) == 0 ? 0 : 1;
-         }) == 0;
-}
-
-bool SandboxHost::isSymlink(std::string_view path) const {
-  const std::string target(path);
-  return inside([&] {
-           struct stat st;
-           return ::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode) ? 0 : 1;
-         }) == 0;
-}
-
-std::string SandboxHost::readLink(std::string_view path) const {
-  const int fd = ::memfd_create("sandbox-link", 0);
-  const std::string target(path);
-  inside([&] {
-    char buffer[4096];
-    const ssize_t n = ::readlink(target.c_str(), buffer, sizeof buffer);
-    return n >= 0 && writeAll(fd, std::string_view(buffer, static_cast<std::size_t>(n))) ? 0 : 1;
-  });
-  std::string text = readAll(fd);
-  ::close(fd);
-  return text;
-}
-
-mode_t SandboxHost::mode(std::string_view path) const {
-  // Exit codes hold only 8 bits: the mode comes back through a memfd.
-  const std::string target(path);
-  const int fd = ::memfd_create("sandbox-mode", 0);
-  inside([&] {
-    struct stat st;
-    if (::lstat(target.c_str(), &st) != 0) return 1;
-    return writeAll(fd, std::to_string(st.st_mode & 07777)) ? 0 : 1;
-  });
-  const std::string text = readAll(fd);
-  ::close(fd);
-  return text.empty() ? 0 : static_cast<mode_t>(std::stoul(text));
 }
 
 void SandboxHost::makeDirs(std::string_view path, mode_t dirMode) {
-  const std::string target(path);
-  const int status = inside([&] {
+  const fs::path target(path);
+  makeInside("make", target / ".", [&] {
     std::error_code error;
     fs::create_directories(target, error);
-    return !error && ::chmod(target.c_str(), dirMode) == 0 ? 0 : 1;
+    return !error && ::chmod(target.c_str(), dirMode) == 0;
   });
-  if (status != 0) throw std::runtime_error("cannot make " + target + " in the sandbox");
+}
+
+void SandboxHost::makeSymlink(std::string_view target, std::string_view linkPath) {
+  const std::string to(target);
+  const fs::path link(linkPath);
+  makeInside("link", link, [&] {
+    ::unlink(link.c_str());
+    return ::symlink(to.c_str(), link.c_str()) == 0;
+  });
+}
+
+void SandboxHost::makeFifo(std::string_view path) {
+  const fs::path target(path);
+  makeInside("make fifo", target, [&] { return ::mkfifo(target.c_str(), 0644) == 0; });
 }
 
 void SandboxHost::remove(std::string_view path) {
@@ -411,39 +385,59 @@ void SandboxHost::remove(std::string_view path) {
   });
 }
 
-void SandboxHost::makeSymlink(std::string_view target, std::string_view linkPath) {
-  const std::string to(target);
-  const fs::path link(linkPath);
-  const int status = inside([&] {
-    std::error_code ignored;
-    fs::create_directories(link.parent_path(), ignored);
-    ::unlink(link.c_str());
-    return ::symlink(to.c_str(), link.c_str()) == 0 ? 0 : 1;
+std::string SandboxHost::readFile(std::string_view path) const {
+  const std::string target(path);
+  const auto text = insideReporting([&](int fd) {
+    const int in = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool ok = in >= 0 && writeAll(fd, readAll(in));
+    if (in >= 0) ::close(in);
+    return ok;
   });
-  if (status != 0) throw std::runtime_error("cannot link " + link.string() + " in the sandbox");
+  if (!text) throw std::runtime_error("cannot read " + target + " in the sandbox");
+  return *text;
 }
 
-void SandboxHost::makeFifo(std::string_view path) {
-  const fs::path target(path);
-  const int status = inside([&] {
-    std::error_code ignored;
-    fs::create_directories(target.parent_path(), ignored);
-    return ::mkfifo(target.c_str(), 0644) == 0 ? 0 : 1;
+bool SandboxHost::exists(std::string_view path) const {
+  const std::string target(path);
+  struct stat st;
+  return inside([&] { return ::lstat(target.c_str(), &st) == 0 ? 0 : 1; }) == 0;
+}
+
+bool SandboxHost::isSymlink(std::string_view path) const {
+  const std::string target(path);
+  struct stat st;
+  return inside([&] { return ::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode) ? 0 : 1; }) == 0;
+}
+
+std::string SandboxHost::readLink(std::string_view path) const {
+  const std::string target(path);
+  return insideReporting([&](int fd) {
+           char buffer[4096];
+           const ssize_t n = ::readlink(target.c_str(), buffer, sizeof buffer);
+           return n >= 0 && writeAll(fd, std::string_view(buffer, static_cast<std::size_t>(n)));
+         })
+      .value_or("");
+}
+
+mode_t SandboxHost::mode(std::string_view path) const {
+  const std::string target(path);
+  const auto text = insideReporting([&](int fd) {
+    struct stat st;
+    return ::lstat(target.c_str(), &st) == 0 && writeAll(fd, std::to_string(st.st_mode & 07777));
   });
-  if (status != 0) throw std::runtime_error("cannot make fifo " + target.string() + " in the sandbox");
+  return text ? static_cast<mode_t>(std::stoul(*text)) : 0;
 }
 
 std::vector<std::string> SandboxHost::listDir(std::string_view path) const {
-  const int fd = ::memfd_create("sandbox-list", 0);
   const std::string target(path);
-  inside([&] {
-    std::error_code error;
-    std::string names;
-    for (const auto& entry : fs::directory_iterator(target, error)) names += entry.path().filename().string() + "\n";
-    return writeAll(fd, names) ? 0 : 1;
-  });
-  std::istringstream lines(readAll(fd));
-  ::close(fd);
+  std::istringstream lines(insideReporting([&](int fd) {
+                             std::error_code error;
+                             std::string names;
+                             for (const auto& entry : fs::directory_iterator(target, error)) {
+                               names += entry.path().filename().string() + "\n";
+                             }
+                             return writeAll(fd, names);
+                           }).value_or(""));
   std::vector<std::string> names;
   for (std::string line; std::getline(lines, line);) names.push_back(line);
   std::sort(names.begin(), names.end());

@@ -9,7 +9,9 @@
 
 #include <sys/types.h>
 
+#include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,6 +86,9 @@ class SandboxHost {
   int inside(const std::function<int()>& fn) const;
 
  private:
+  std::optional<std::string> insideReporting(const std::function<bool(int fd)>& fn) const;
+  void makeInside(const std::string& what, const std::filesystem::path& path, const std::function<bool()>& fn);
+
   std::string base_;
   pid_t initPid_ = -1;    // pid 1 of the view, as the real machine numbers it
   pid_t holderPid_ = -1;  // its parent, which made the namespaces

@@ -28,10 +28,11 @@ std::string asctimeNow() {
 // The helper functions and the question, up to the confirmed answer.
 std::string scriptHead(const std::string& rm) {
   std::string text = "#!/bin/sh\n#\n# De-installation script of Vela 3.0 dated: " + asctimeNow();
-  text += "#\n#Delete a file\n#Syntax : delFile $fileName\n#\ndelFile()\n{\nif [ -f $1 ] ; then\n";
-  text += "  " + rm + " $1\nfi\n}\n";
-  text += "#\n#Delete a directory\n#Syntax : delDir $dirName\ndelDir()\n{\nif [ -d $1 ] ; then\n";
-  text += "  " + rm + " -rf $1\nfi\n}\n";
+  // "$1" is quoted: a name holding blanks or wildcards is that one name.
+  text += "#\n#Delete a file\n#Syntax : delFile $fileName\n#\ndelFile()\n{\nif [ -f \"$1\" ] ; then\n";
+  text += "  " + rm + " \"$1\"\nfi\n}\n";
+  text += "#\n#Delete a directory\n#Syntax : delDir $dirName\ndelDir()\n{\nif [ -d \"$1\" ] ; then\n";
+  text += "  " + rm + " -rf \"$1\"\nfi\n}\n";
   text += "#\n#\n# Get a yes or no answer from the user.  Argument 1 is prompt, 2 is default.\n#\n";
   text += "yorn()\n{\n";
   text += "        if [ \"$2\" = \"\" ] ; then\n                prompt=\"$1? \"\n        else\n";

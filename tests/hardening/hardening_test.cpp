@@ -86,7 +86,10 @@ TEST(Hardening, HostileQueueNamesReachCommandsAsOneWord) {
 TEST(Hardening, HostileDirectoriesReachCommandsAsOneWord) {
   REQUIRE_SANDBOX();
   auto host = productHost();
-  const std::string dir = "/srv/v;id;$(id)`id`'q\"";
+  const std::string dir = "/srv/v;id;$(id)`id`'q\"*";
+  // What the * would match: the script's "delFile <dir>/bin/nc" must not reach it.
+  const std::string neighbour = "/srv/v;id;$(id)`id`'q\" kept/bin/nc";
+  host->writeFile(neighbour, "");
   const std::string cups = "/srv/c;id;$(id)`id`'q\"";
   host->makeDirs(dir);
   host->writeFile("/srv/info", "#\nUSRDIR          " + dir + "\n%%KOREND\n");
@@ -103,6 +106,7 @@ TEST(Hardening, HostileDirectoriesReachCommandsAsOneWord) {
   const RunResult removed = host->run({"/bin/sh", dir + "/etc/UNINSTALLVELA"}, {.stdinText = "yes\n"});
   EXPECT_EQ(removed.status, 0) << removed.err;
   EXPECT_FALSE(host->exists(dir));
+  EXPECT_TRUE(host->exists(neighbour));
   expectNothingElseRan(*host);
 }
 

@@ -15,14 +15,17 @@ for target in "$bin_dir"/*_fuzzer; do
   name=$(basename "$target")
   seeds="$here/corpus/$name"
   work=$(mktemp -d)
+  # The target's scratch files go below its own folder, removed even when
+  # a finding ends the target before it can clean up.
+  scratch=$(mktemp -d)
   [ -d "$seeds" ] && cp -r "$seeds"/. "$work"/
   echo "-- $name for ${seconds}s"
-  if ! "$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+  if ! TMPDIR="$scratch" "$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
       -artifact_prefix="$here/findings/${name}-" -print_final_stats=0 "$work" >"$work.log" 2>&1; then
     tail -n 60 "$work.log"
     echo "fuzz: $name found a fault" >&2
     status=1
   fi
-  rm -rf "$work" "$work.log"
+  rm -rf "$work" "$work.log" "$scratch"
 done
 exit $status

@@ -2,160 +2,136 @@
 // previous PPD generation are upgraded in place, keep the defaults their
 // administrator chose, still print, survive a second run unchanged, and go
 // away with the product on de-installation. No CUPS command is stubbed.
-#include <map>
+#include <optional>
+#include <regex>
 
-#include "e2e/e2e_support.h"
 #include "e2e/upgrade_scenario.h"
 
 namespace {
 
-using Defaults = std::map<std::string, std::string>;
+const std::vector<std::string> kQueues = {"lab1", "lab2", "other"};
+const std::string kForeignPpd = "/etc/cups/ppd/other.ppd";
 
 // What lpoptions must show after the upgrade. The administrator's choices
 // and the old PPD's untouched defaults are carried over; OutputBin is new in
 // this generation and keeps the new PPD's default.
-const std::map<std::string, Defaults> kExpectedAfterUpgrade = {
-    {"lab1",
-     {{"PageSize", "A5"}, {"Duplex", "DuplexTumble"}, {"InputSlot", "Tray1"}, {"Resolution", "300dpi"},
-      {"OutputBin", "FaceDown"}}},
-    {"lab2",
-     {{"PageSize", "Legal"}, {"Duplex", "DuplexNoTumble"}, {"InputSlot", "Manual"}, {"Resolution", "1200dpi"},
-      {"OutputBin", "FaceDown"}}},
+const std::map<std::string, std::map<std::string, std::string>> kExpectedAfterUpgrade = {
+    {"lab1", {{"PageSize", "A5"}, {"Duplex", "DuplexTumble"}, {"InputSlot", "Tray1"}, {"Resolution", "300dpi"},
+              {"OutputBin", "FaceDown"}}},
+    {"lab2", {{"PageSize", "Legal"}, {"Duplex", "DuplexNoTumble"}, {"InputSlot", "Manual"},
+              {"Resolution", "1200dpi"}, {"OutputBin", "FaceDown"}}},
 };
 
-RunResult runSetup(SandboxHost& host, const std::vector<std::string>& options = {}, const std::string& answers = "") {
-  std::vector<std::string> argv = {"/opt/tam/bin/setup"};
-  argv.insert(argv.end(), options.begin(), options.end());
-  return host.run(argv, {.stdinText = answers, .timeoutSeconds = 300});
+// A PPD text without its "*Default" lines: what merging old defaults into a
+// new PPD must leave as it was. A PPD never starts with such a line.
+std::string withoutDefaultLines(const std::string& ppd) {
+  return std::regex_replace(ppd, std::regex("\n\\*Default[^\n]*"), "");
 }
 
-std::map<std::string, QueueOptions> allOptions(RealCups& cups) {
-  std::map<std::string, QueueOptions> all;
-  for (const ScenarioQueue& queue : productQueues()) all[queue.name] = cups.options(queue.name);
-  all["other"] = cups.options("other");
-  return all;
-}
-
-std::size_t countOf(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
-
-bool sameDefaults(const QueueOptions& a, const QueueOptions& b) {
-  if (a.size() != b.size()) return false;
-  for (const auto& [name, option] : a) {
-    if (!b.contains(name) || b.at(name).defaultChoice != option.defaultChoice) return false;
-  }
-  return true;
-}
-
+// The product is unpacked, the queues are made, and setup has run once with
+// no options as root, as an administrator upgrades.
 class UpgradeWithRealCups : public ::testing::Test {
  protected:
-  void prepare() {
-    host_ = std::make_unique<SandboxHost>();
-    cups_ = std::make_unique<RealCups>(*host_);
-    const std::string failed = prepareUpgradeHost(*host_, *cups_);
-    ASSERT_EQ(failed, "");
-    foreignPpdBefore_ = host_->readFile(queuePpdPath("other"));
+  void SetUp() override {
+    REQUIRE_REAL_CUPS();
+    host_.emplace();
+    cups_.emplace(*host_);
+    ASSERT_EQ(prepareUpgradeHost(*host_, *cups_), "");
+    foreignBefore_ = host_->readFile(kForeignPpd);
+    const RunResult run = runSetup();
+    ASSERT_EQ(run.status, 0) << run.err;
+    // Restarted by whichever method the host offers, it answers again.
+    ASSERT_TRUE(cups_->waitUntilRunning(30)) << host_->log();
   }
 
-  std::unique_ptr<SandboxHost> host_;
-  std::unique_ptr<RealCups> cups_;
-  std::string foreignPpdBefore_;
+  RunResult runSetup(std::vector<std::string> argv = {}, const std::string& answers = "") {
+    argv.insert(argv.begin(), "/opt/tam/bin/setup");
+    return host_->run(argv, {.stdinText = answers, .timeoutSeconds = 300});
+  }
+
+  std::map<std::string, QueueOptions> allOptions() {
+    std::map<std::string, QueueOptions> all;
+    for (const std::string& queue : kQueues) all[queue] = cups_->options(queue);
+    return all;
+  }
+
+  std::optional<SandboxHost> host_;
+  std::optional<RealCups> cups_;
+  std::string foreignBefore_;
 };
 
 TEST_F(UpgradeWithRealCups, QueuesGetTheNewPpdKeepTheirDefaultsAndStillPrint) {
-  REQUIRE_REAL_CUPS();
-  ASSERT_NO_FATAL_FAILURE(prepare());
-  SandboxHost& host = *host_;
-  RealCups& cups = *cups_;
-
-  const RunResult run = runSetup(host);
-  ASSERT_EQ(run.status, 0) << run.err;
-  const std::string log = host.log();
+  const std::string log = host_->log();
   for (const char* line : {"System Scheduler = CUPS\n", "CUPS base dir: /\n", "CUPS binary dir: /usr\n",
-                           "CUPS Header Version : 2400//HTTP", "New installation\n",
-                           "CUPS reset returned with: 0\n"}) {
+                           "CUPS Header Version : 2400//HTTP", "New installation\n", "CUPS reset returned with: 0\n"}) {
     EXPECT_NE(log.find(line), std::string::npos) << "missing \"" << line << "\" in the log:\n" << log;
   }
-
-  // The scheduler was restarted by whichever method the host offers; it
-  // answers again and lists every queue.
-  ASSERT_TRUE(cups.waitUntilRunning(30)) << log;
-  EXPECT_EQ(cups.queues(), (std::vector<std::string>{"lab1", "lab2", "other"}));
+  EXPECT_EQ(cups_->queues(), kQueues);
 
   for (const ScenarioQueue& queue : productQueues()) {
     SCOPED_TRACE(queue.name);
     const std::string newPpd = "/opt/tam/ppd/" + queue.ppdSource.substr(queue.ppdSource.rfind('/') + 1) + ".gz";
-    const std::string installed = host.readFile(queuePpdPath(queue.name));
-    EXPECT_EQ(withoutDefaultLines(installed), withoutDefaultLines(ppdTextInView(host, newPpd)))
+    EXPECT_EQ(withoutDefaultLines(host_->readFile("/etc/cups/ppd/" + queue.name + ".ppd")),
+              withoutDefaultLines(host_->run({"/bin/gzip", "-dc", newPpd}).out))
         << "the queue's PPD is not the new one";
-    const QueueOptions options = cups.options(queue.name);
+    const QueueOptions options = cups_->options(queue.name);
     for (const auto& [name, value] : kExpectedAfterUpgrade.at(queue.name)) {
-      ASSERT_TRUE(options.contains(name)) << name << " missing in\n" << cups.lpoptions(queue.name).out;
+      ASSERT_TRUE(options.contains(name)) << name << " missing in\n" << cups_->lpoptions(queue.name).out;
       EXPECT_EQ(options.at(name).defaultChoice, value) << name;
     }
   }
-  EXPECT_EQ(host.readFile(queuePpdPath("other")), foreignPpdBefore_) << "the other maker's PPD was touched";
+  EXPECT_EQ(host_->readFile(kForeignPpd), foreignBefore_) << "the other maker's PPD was touched";
 
   // lab2 hands PostScript to its device; lab1's jobs go through foomatic-rip
   // and the product's filter. The PPDs wrap the page in PJL job commands.
-  host.writeFile("/root/page.txt", "A test page after the Vela upgrade.\n");
-  for (const char* queue : {"lab1", "lab2"}) {
+  host_->writeFile("/root/page.txt", "A test page after the Vela upgrade.\n");
+  for (const std::string queue : {"lab1", "lab2"}) {
     SCOPED_TRACE(queue);
-    const RunResult job = cups.print(queue, "/root/page.txt");
+    const RunResult job = cups_->print(queue, "/root/page.txt");
     ASSERT_EQ(job.status, 0) << job.err;
-    EXPECT_TRUE(cups.waitForJobsDone(queue, 60));
+    ASSERT_TRUE(cups_->waitForJobsDone(queue, 60));
     const std::string output = std::string(RealCups::kOutputDir) + "/" + queue;
-    ASSERT_TRUE(waitForOutput(host, output, 30)) << "the job never reached the file device";
-    EXPECT_NE(host.readFile(output).find("%!PS"), std::string::npos);
+    ASSERT_TRUE(host_->exists(output)) << "the job never reached the file device";
+    EXPECT_NE(host_->readFile(output).find("%!PS"), std::string::npos);
   }
 
   // A second run is an upgrade over the current generation: it changes no
   // queue's defaults.
-  const std::map<std::string, QueueOptions> before = allOptions(cups);
-  const RunResult again = runSetup(host);
+  const std::map<std::string, QueueOptions> before = allOptions();
+  const RunResult again = runSetup();
   ASSERT_EQ(again.status, 0) << again.err;
-  EXPECT_NE(host.log().find("Upgrade Mode = 2.\n"), std::string::npos) << host.log();
-  ASSERT_TRUE(cups.waitUntilRunning(30));
-  const std::map<std::string, QueueOptions> after = allOptions(cups);
-  for (const auto& [queue, options] : before) {
-    EXPECT_TRUE(sameDefaults(options, after.at(queue))) << queue << " now:\n" << cups.lpoptions(queue).out;
-  }
-  EXPECT_EQ(host.readFile(queuePpdPath("other")), foreignPpdBefore_);
+  EXPECT_NE(host_->log().find("Upgrade Mode = 2.\n"), std::string::npos) << host_->log();
+  ASSERT_TRUE(cups_->waitUntilRunning(30));
+  EXPECT_TRUE(allOptions() == before) << "defaults changed by the second run";
+  EXPECT_EQ(host_->readFile(kForeignPpd), foreignBefore_);
 }
 
 TEST_F(UpgradeWithRealCups, DeinstallationRemovesTheListedQueuesAndTheProduct) {
-  REQUIRE_REAL_CUPS();
-  ASSERT_NO_FATAL_FAILURE(prepare());
-  SandboxHost& host = *host_;
-  RealCups& cups = *cups_;
-  ASSERT_EQ(runSetup(host).status, 0);
-  ASSERT_TRUE(cups.waitUntilRunning(30)) << host.log();
-
   // A new installation lists only "Default"; the queues of an earlier
   // installation stand in the same block after it.
   const std::string info = "/opt/tam/velaInfo4.0";
-  ASSERT_TRUE(host.exists(info)) << host.log();
-  host.writeFile(info, withPrinters(host.readFile(info), {"lab1", "lab2"}), host.mode(info));
+  std::string text = host_->readFile(info);
+  const std::size_t end = text.find("%%KORBLOCK_PRINTERS_END\n");
+  ASSERT_NE(end, std::string::npos) << text;
+  host_->writeFile(info, text.insert(end, "lab1\nlab2\n"), host_->mode(info));
 
-  const RunResult removal = runSetup(host, {"-d"}, "yes\n");
+  const RunResult removal = runSetup({"-d"}, "yes\n");
   ASSERT_EQ(removal.status, 0) << removal.err;
-  const std::string log = host.log();
-  EXPECT_NE(log.find("Number of Vela printers found: 3."), std::string::npos) << log;
-  EXPECT_NE(log.find("Deleting the Vela printer: lab1."), std::string::npos) << log;
-  EXPECT_NE(log.find("Deleting the Vela printer: lab2."), std::string::npos) << log;
+  const std::string log = host_->log();
+  for (const char* line : {"Number of Vela printers found: 3.", "Deleting the Vela printer: lab1.",
+                           "Deleting the Vela printer: lab2."}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line << " missing in\n" << log;
+  }
   // The real lpadmin takes "-xlab1" at the first attempt: no retries.
-  EXPECT_EQ(countOf(log, "Executing command:"), 2u) << log;
+  const std::regex executing("Executing command:");
+  EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), executing), std::sregex_iterator()), 2) << log;
   EXPECT_NE(removal.err.find("Vela 4.0-0 has been un-installed from the system.\n"), std::string::npos) << removal.err;
 
-  EXPECT_EQ(cups.queues(), std::vector<std::string>{"other"});
-  EXPECT_FALSE(host.exists(queuePpdPath("lab1")));
-  EXPECT_EQ(host.readFile(queuePpdPath("other")), foreignPpdBefore_);
-  for (const char* gone :
-       {"/opt/tam/velaInfo4.0", "/opt/tam/bin", "/opt/tam/ppd", "/opt/tam/etc", "/usr/bin/korgsfilter"}) {
-    EXPECT_FALSE(host.exists(gone)) << gone;
+  EXPECT_EQ(cups_->queues(), std::vector<std::string>{"other"});
+  EXPECT_EQ(host_->readFile(kForeignPpd), foreignBefore_);
+  for (const char* gone : {"/etc/cups/ppd/lab1.ppd", "/opt/tam/velaInfo4.0", "/opt/tam/bin", "/opt/tam/ppd",
+                           "/opt/tam/etc", "/usr/bin/korgsfilter"}) {
+    EXPECT_FALSE(host_->exists(gone)) << gone;
   }
 }
 

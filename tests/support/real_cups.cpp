@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -15,54 +16,48 @@ namespace {
 
 constexpr const char* kCupsd = "/usr/sbin/cupsd";
 
-std::vector<std::string> splitWords(std::string_view text) {
-  std::vector<std::string> words;
-  std::istringstream in{std::string(text)};
-  for (std::string word; in >> word;) words.push_back(word);
-  return words;
-}
-
 // What the view needs before the scheduler starts: no queues or jobs from
 // the machine, file: devices allowed, the run and output directories.
 const char* kPrepareScript = R"(set -e
-rm -f /etc/cups/printers.conf /etc/cups/printers.conf.O /etc/cups/classes.conf \
-      /etc/cups/subscriptions.conf /etc/cups/lpoptions
+rm -f /etc/cups/printers.conf* /etc/cups/classes.conf /etc/cups/subscriptions.conf /etc/cups/lpoptions
 rm -rf /etc/cups/ppd /var/cache/cups /var/spool/cups /run/cups
 mkdir -p /etc/cups/ppd /var/cache/cups /run/cups/certs /var/log/cups
 install -d -m 0710 -g lp /var/spool/cups
 install -d -m 01770 -g lp /var/spool/cups/tmp
 sed -i '/^[[:space:]]*FileDevice/d' /etc/cups/cups-files.conf
 echo 'FileDevice Yes' >> /etc/cups/cups-files.conf
-mkdir -p /var/spool/vela-out
-chmod 0777 /var/spool/vela-out
+install -d -m 0777 /var/spool/vela-out
 )";
 
-}  // namespace
-
-QueueOptions parseLpoptions(std::string_view text) {
+// Reads `lpoptions -l` lines such as "PageSize/Media Size: A4 *Letter".
+QueueOptions parseLpoptions(const std::string& text) {
   QueueOptions options;
-  std::istringstream lines{std::string(text)};
+  std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
     const std::size_t colon = line.find(": ");
     if (colon == std::string::npos) continue;
-    const std::string head = line.substr(0, colon);
-    const std::string name = head.substr(0, head.find('/'));
-    QueueOption& option = options[name];
-    for (std::string choice : splitWords(std::string_view(line).substr(colon + 2))) {
-      if (choice.starts_with("*")) {
-        choice.erase(0, 1);
-        option.defaultChoice = choice;
-      }
-      option.choices.push_back(choice);
-    }
+    QueueOption& option = options[line.substr(0, line.find_first_of("/:"))];
+    const std::size_t star = line.find('*', colon);
+    if (star != std::string::npos) option.defaultChoice = line.substr(star + 1, line.find(' ', star) - star - 1);
   }
   return options;
 }
 
+// Polls done() until it holds; false once seconds have passed.
+bool waitFor(unsigned seconds, const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string RealCups::unavailableReason() {
-  if (::access(kCupsd, X_OK) != 0) return std::string("no CUPS scheduler at ") + kCupsd;
-  for (const char* tool : {"/usr/sbin/lpadmin", "/usr/bin/lpstat", "/usr/bin/lpoptions", "/usr/bin/lp"}) {
-    if (::access(tool, X_OK) != 0) return std::string("no CUPS client command ") + tool;
+  for (const char* tool : {kCupsd, "/usr/sbin/lpadmin", "/usr/bin/lpstat", "/usr/bin/lpoptions", "/usr/bin/lp"}) {
+    if (::access(tool, X_OK) != 0) return std::string("no CUPS command ") + tool;
   }
   return {};
 }
@@ -70,18 +65,6 @@ std::string RealCups::unavailableReason() {
 RealCups::RealCups(SandboxHost& host) : host_(host) {
   const RunResult prepared = host_.shell(kPrepareScript);
   if (prepared.status != 0) throw std::runtime_error("cannot prepare CUPS in the sandbox: " + prepared.err);
-  start();
-}
-
-RealCups::~RealCups() {
-  try {
-    stop();
-  } catch (...) {
-    // The sandbox ends every process of its view anyway.
-  }
-}
-
-void RealCups::start() {
   // Started the way the init script starts it: cupsd detaches and writes
   // /run/cups/cupsd.pid, so a later "restart" of the host finds it.
   const RunResult started = host_.run({kCupsd});
@@ -89,33 +72,23 @@ void RealCups::start() {
   if (!waitUntilRunning(30)) throw std::runtime_error("cupsd does not answer in the sandbox");
 }
 
-void RealCups::stop() {
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    const std::vector<std::string> pids = schedulerPids();
-    if (pids.empty()) return;
-    std::string command = "kill";
-    for (const std::string& pid : pids) command += " " + pid;
-    host_.shell(command + " 2>/dev/null");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+RealCups::~RealCups() {
+  try {
+    stop();
+  } catch (...) {  // the sandbox ends every process of its view anyway
   }
 }
 
-std::vector<std::string> RealCups::schedulerPids() {
-  // Only the view's own processes are visible here.
-  return splitWords(host_.run({"/bin/pidof", "cupsd"}).out);
-}
-
-bool RealCups::running() {
-  return runCups({"/usr/bin/lpstat", "-r"}).out.find("scheduler is running") != std::string::npos;
+void RealCups::stop() {
+  // Only the view's own processes are visible to pidof here.
+  const std::string killAll = "pids=$(pidof cupsd) || exit 0; kill $pids 2>/dev/null; exit 1";
+  waitFor(5, [&] { return host_.shell(killAll).status == 0; });
 }
 
 bool RealCups::waitUntilRunning(unsigned seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  for (;;) {
-    if (running()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  }
+  return waitFor(seconds, [this] {
+    return runCups({"/usr/bin/lpstat", "-r"}).out.find("scheduler is running") != std::string::npos;
+  });
 }
 
 RunResult RealCups::runCups(const std::vector<std::string>& argv) {
@@ -124,18 +97,15 @@ RunResult RealCups::runCups(const std::vector<std::string>& argv) {
   return host_.run(argv, options);
 }
 
-RunResult RealCups::addQueue(const std::string& queue, const std::string& ppdInView) {
+std::string RealCups::addQueue(const std::string& queue, const std::string& ppd,
+                               const std::vector<std::string>& settings) {
   const std::string uri = "file://" + std::string(kOutputDir) + "/" + queue;
-  return runCups({"/usr/sbin/lpadmin", "-p", queue, "-E", "-v", uri, "-P", ppdInView});
-}
-
-RunResult RealCups::setDefaults(const std::string& queue, const std::vector<std::string>& settings) {
+  const RunResult added = runCups({"/usr/sbin/lpadmin", "-p", queue, "-E", "-v", uri, "-P", ppd});
+  if (added.status != 0) return "lpadmin -p " + queue + " -P " + ppd + ": " + added.err;
   std::vector<std::string> argv = {"/usr/sbin/lpadmin", "-p", queue};
-  for (const std::string& setting : settings) {
-    argv.push_back("-o");
-    argv.push_back(setting);
-  }
-  return runCups(argv);
+  for (const std::string& setting : settings) argv.insert(argv.end(), {"-o", setting});
+  const RunResult set = runCups(argv);
+  return set.status == 0 ? "" : "lpadmin -o for " + queue + ": " + set.err;
 }
 
 RunResult RealCups::lpoptions(const std::string& queue) { return runCups({"/usr/bin/lpoptions", "-p", queue, "-l"}); }
@@ -146,8 +116,7 @@ std::vector<std::string> RealCups::queues() {
   std::vector<std::string> names;
   std::istringstream lines(runCups({"/usr/bin/lpstat", "-p"}).out);
   for (std::string line; std::getline(lines, line);) {
-    const std::vector<std::string> words = splitWords(line);
-    if (words.size() >= 2 && words[0] == "printer") names.push_back(words[1]);
+    if (line.starts_with("printer ")) names.push_back(line.substr(8, line.find(' ', 8) - 8));
   }
   return names;
 }
@@ -157,11 +126,8 @@ RunResult RealCups::print(const std::string& queue, const std::string& fileInVie
 }
 
 bool RealCups::waitForJobsDone(const std::string& queue, unsigned seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  for (;;) {
+  return waitFor(seconds, [&] {
     const RunResult pending = runCups({"/usr/bin/lpstat", "-o", queue});
-    if (pending.status == 0 && pending.out.empty()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  }
+    return pending.status == 0 && pending.out.empty();
+  });
 }

@@ -1,7 +1,6 @@
-// The host's real CUPS scheduler, run inside a SandboxHost. The view has its
-// own network namespace, so port 631 and the scheduler's socket belong to
-// it alone; its /etc/cups and spool are the overlay's copies. Queues are
-// made and read with the real lpadmin, lpoptions, lpstat and lp.
+// The host's real CUPS scheduler, run inside a SandboxHost: the view's own network
+// namespace keeps port 631 and the socket private, its /etc/cups and spool are the
+// overlay's copies. Queues are made and read with the real lpadmin, lpoptions, lpstat, lp.
 #pragma once
 
 #include <map>
@@ -11,56 +10,54 @@
 
 #include "support/sandbox_host.h"
 
-// One option as `lpoptions -l` shows it: its choices and the marked default.
+// One option as `lpoptions -l` shows it: the choice marked as default.
 struct QueueOption {
   std::string defaultChoice;
-  std::vector<std::string> choices;
+  bool operator==(const QueueOption&) const = default;
 };
 using QueueOptions = std::map<std::string, QueueOption>;
 
-// Parses `lpoptions -l` output ("PageSize/Media Size: *Letter A4").
-QueueOptions parseLpoptions(std::string_view text);
-
 class RealCups {
  public:
+  // Directory that file: queues print into.
+  static constexpr std::string_view kOutputDir = "/var/spool/vela-out";
   // Empty when the host's CUPS can serve a sandbox, else why not.
   static std::string unavailableReason();
 
-  // Prepares the view (file: devices allowed, an empty spool, an output
-  // directory) and starts the scheduler; throws when it does not answer.
+  // Clears the view's queues and jobs, allows file: devices and starts the
+  // scheduler; throws when it does not answer. The destructor stops it.
   explicit RealCups(SandboxHost& host);
-  // Stops the scheduler, whichever process serves by then.
   ~RealCups();
   RealCups(const RealCups&) = delete;
-  RealCups& operator=(const RealCups&) = delete;
 
-  // Directory that file: queues print into.
-  static constexpr std::string_view kOutputDir = "/var/spool/vela-out";
-
-  void start();
+  // Stops whichever cupsd serves the view by then.
   void stop();
-  // True when `lpstat -r` says "scheduler is running".
-  bool running();
-  // Polls running() until it holds or seconds pass.
+  // Polls until `lpstat -r` says "scheduler is running".
   bool waitUntilRunning(unsigned seconds);
-
-  // lpadmin -p queue -E -v file:///var/spool/vela-out/queue -P ppd.
-  RunResult addQueue(const std::string& queue, const std::string& ppdInView);
-  // lpadmin -p queue -o option=value, each given setting in one call.
-  RunResult setDefaults(const std::string& queue, const std::vector<std::string>& settings);
+  // lpadmin -p queue -E -v file:///var/spool/vela-out/queue -P ppd, then
+  // lpadmin -p queue -o setting... Empty on success, else what failed.
+  std::string addQueue(const std::string& queue, const std::string& ppd, const std::vector<std::string>& settings);
   // lpoptions -p queue -l, raw and parsed.
   RunResult lpoptions(const std::string& queue);
   QueueOptions options(const std::string& queue);
   // Queue names that `lpstat -p` lists.
   std::vector<std::string> queues();
-  // lp -d queue file; the job id text on success.
+  // lp -d queue file, and waiting until the queue has no pending job.
   RunResult print(const std::string& queue, const std::string& fileInView);
-  // Waits until queue has no pending job; false after seconds.
   bool waitForJobsDone(const std::string& queue, unsigned seconds);
 
  private:
   RunResult runCups(const std::vector<std::string>& argv);
-  std::vector<std::string> schedulerPids();
 
   SandboxHost& host_;
 };
+
+// Skips where no sandbox or no CUPS is at hand; fails instead under CI.
+#define REQUIRE_REAL_CUPS()                                                    \
+  do {                                                                         \
+    REQUIRE_SANDBOX();                                                         \
+    if (const std::string noCups_ = RealCups::unavailableReason(); !noCups_.empty()) { \
+      if (SandboxHost::onCi()) FAIL() << "real CUPS unavailable: " << noCups_; \
+      GTEST_SKIP() << "real CUPS unavailable: " << noCups_;                    \
+    }                                                                          \
+  } while (0)

@@ -1,169 +1,220 @@
-// The PPD option merge in process: which "*Default" lines are rewritten and
-// how, the old defaults that libcups yields, and input that is not a tidy PPD.
-#include <chrono>
-#include <optional>
+// The PPD data in process: the model table, the product's PPDs, and the option
+// merge on untidy, huge and real-world (Debian's openprinting-ppds) input.
+#include <sys/mman.h>
+#include <unistd.h>
 
-#include "ppd_merge_support.h"
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "printers/model_table.h"
+#include "printers/ppd_merge.h"
+#include "printers/printer_list.h"
 
 namespace {
 
 const std::string kFixtures = VELA_SOURCE_DIR "/tests/printers/fixtures/";
 
-OptionList listOf(std::initializer_list<std::pair<const char*, const char*>> options) {
-  OptionList list;
-  int index = 0;
-  for (const auto& [keyword, choice] : options) addOptList(&list, {keyword, choice, ++index});
-  return list;
-}
-
-struct ParseCase {
-  const char* line;
-  std::optional<std::string> keyword;
-  std::string value;
+// A file that lives only in memory, reached by its /proc path so that libcups
+// and child programs can open it.
+struct MemFile {
+  explicit MemFile(const std::string& text) { EXPECT_EQ(write(fd, text.data(), text.size()), ssize_t(text.size())); }
+  ~MemFile() { close(fd); }
+  MemFile(const MemFile&) = delete;
+  std::string path() const { return "/proc/self/fd/" + std::to_string(fd); }
+  const int fd = memfd_create("vela-test", 0);
 };
 
-TEST(ParseDefaultLine, TakesKeywordAndFirstValueWord) {
-  const std::string longName(100, 'K');
-  const std::string longValue(100, 'v');
-  const ParseCase cases[] = {
-      {"*DefaultPageSize: A4\n", "*PageSize", "A4"},
-      {"*DefaultPageSize: Letter  more words\n", "*PageSize", "Letter"},
-      {"*DefaultResolution:600dpi\r\n", "*Resolution", "600dpi"},
-      {"*DefaultDuplex\n", "*Duplex", ""},
-      {"*DefaultDuplex:   \n", "*Duplex", ""},
-      {"*DefaultX: \tTab\tbed x\n", "*X", "\tTab\tbed"},
-      {"  junk *DefaultInputSlot: Tray1\n", "*InputSlot", "Tray1"},
-      {"*DefaultColorSep: ProcessBlack.60lpi.600dpi/60 lpi\n", std::nullopt, ""},
-      {"*PageSize A4/A4: \"<</PageSize[595 842]>>\"\n", std::nullopt, ""},
-      {"*% Default is A4\n", std::nullopt, ""},
-  };
-  for (const ParseCase& c : cases) {
-    std::string value = "stale";
-    EXPECT_EQ(parseDefaultLine(c.line, value), c.keyword) << c.line;
-    if (c.keyword) {
-      EXPECT_EQ(value, c.value) << c.line;
-    }
+std::string readWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::string commandOutput(const std::string& command) {
+  std::string text;
+  std::FILE* pipe = popen(command.c_str(), "r");
+  char buffer[8192];
+  for (std::size_t n; pipe != nullptr && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+  if (pipe != nullptr) pclose(pipe);
+  return text;
+}
+
+// processNewPPD over newPPD with the old defaults of oldPath: output and log.
+std::pair<std::string, std::string> merge(const std::string& newPPD, const std::string& oldPath, OptionList list = {}) {
+  int count = static_cast<int>(list.entries.size());
+  if (!oldPath.empty()) readOldDefaults(oldPath, list, count);
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* in = fmemopen(const_cast<char*>(newPPD.data()), newPPD.size(), "r");
+  std::FILE* out = open_memstream(&buffer, &size);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(processNewPPD(in, out, list, count), 0);
+  std::string log = testing::internal::GetCapturedStderr();
+  std::fclose(in);
+  std::fclose(out);
+  std::string output(buffer, size);
+  free(buffer);
+  return {output, log};
+}
+
+std::map<std::string, std::string> defaultsOf(const std::string& ppd) {
+  OptionList list;
+  int count = 0;
+  readOldDefaults(MemFile(ppd).path(), list, count);
+  std::map<std::string, std::string> defaults;
+  for (const OptionEntry& entry : list.entries) defaults.emplace(entry.keyword, entry.defaultChoice);
+  return defaults;
+}
+
+// 312 rows, names of at most 28 characters, ids 1 to 311 with two of them on
+// two rows each; a model text gets the id of the first row contained in it,
+// and two names are contained in later, longer ones.
+TEST(ModelTable, HasTheStatedShapeAndFirstMatchWins) {
+  const auto rows = modelTable();
+  ASSERT_EQ(rows.size(), 312u);
+  std::map<int, int> rowsPerId;
+  int shadowed = 0;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_TRUE(!rows[i].name.empty() && rows[i].name.size() <= kModelNameLimit) << rows[i].name;
+    ++rowsPerId[rows[i].id];
+    const std::string text = "\"Marlo " + std::string(rows[i].name) + " PS\"";
+    std::size_t first = 0;
+    while (text.find(rows[first].name) == std::string::npos) ++first;
+    EXPECT_EQ(findModelId(text), rows[first].id) << text;
+    shadowed += first < i;
   }
+  EXPECT_EQ(rowsPerId.begin()->first, 1);
+  EXPECT_EQ(rowsPerId.rbegin()->first, 311);
+  EXPECT_EQ(std::count_if(rowsPerId.begin(), rowsPerId.end(), [](const auto& e) { return e.second == 2; }), 2);
+  EXPECT_EQ(shadowed, 2);
+}
+
+// Both generations pass cupstestppd, and the queue search finds the compressed
+// current PPD of each previous-generation one, reading each PPD once.
+TEST(ProductPPDs, NewPPDOfEachOldOneIsFound) {
+  const std::string currentDir = VELA_PRODUCT_DIR "/ppd";
+  const long opensBefore = candidateOpenCount();
+  ASSERT_EQ(std::distance(std::filesystem::directory_iterator(VELA_OLD_PPD_DIR), {}), 312);
+  for (const auto& entry : std::filesystem::directory_iterator(VELA_OLD_PPD_DIR)) {
+    const std::string name = entry.path().filename();
+    PrinterEntry queue;
+    queue.modelText = getPPDModel(entry.path(), queue.pdlKind, queue.modelId).value_or("");
+    std::string found;
+    EXPECT_EQ(findPPDInDir(currentDir, queue, found), 1) << name;
+    EXPECT_EQ(found, currentDir + "/" + name + ".gz");
+  }
+  EXPECT_LE(candidateOpenCount() - opensBefore, 2 * 312);
+  EXPECT_TRUE(access("/usr/bin/cupstestppd", X_OK) != 0 ||
+              system("cupstestppd -q " VELA_OLD_PPD_DIR "/*.ppd " VELA_PRODUCT_DIR "/ppd/*.ppd.gz") == 0);
+}
+
+TEST(ParseDefaultLine, TakesKeywordAndFirstValueWordWithinTheirLimits) {
   std::string value;
-  EXPECT_EQ(parseDefaultLine("*Default" + longName + ": " + longValue, value), "*" + longName.substr(0, 78));
-  EXPECT_EQ(value, longValue.substr(0, 79));
+  EXPECT_EQ(parseDefaultLine("  junk *DefaultPageSize:Letter  more words\r\n", value), "*PageSize");
+  EXPECT_EQ(value, "Letter");
+  EXPECT_EQ(parseDefaultLine("*DefaultColorSep: ProcessBlack.60lpi.600dpi/60 lpi\n", value), std::nullopt);
+  EXPECT_EQ(parseDefaultLine("*Default" + std::string(100, 'K') + ": " + std::string(100, 'v'), value),
+            "*" + std::string(78, 'K'));
+  EXPECT_EQ(value, std::string(79, 'v'));
 }
 
-TEST(FindOption, FirstEntryOfTheKeywordWithoutItsStar) {
-  const OptionList list = listOf({{"PageSize", "Letter"}, {"InputSlot", "Tray2"}, {"PageSize", "A4"}});
-  ASSERT_NE(findOption(&list, "*PageSize"), nullptr);
-  EXPECT_EQ(findOption(&list, "*PageSize")->defaultChoice, "Letter");
-  EXPECT_EQ(findOption(&list, "*InputSlot")->index, 2);
-  EXPECT_EQ(findOption(&list, "PageSize"), nullptr);
-  EXPECT_EQ(findOption(&list, "*pagesize"), nullptr);
-  EXPECT_EQ(findOption(&list, ""), nullptr);
-  EXPECT_EQ(findOption(nullptr, "*PageSize"), nullptr);
-
-  OptionList emptied = list;
-  EXPECT_EQ(freeOptList(emptied), 0);
-  EXPECT_EQ(findOption(&emptied, "*PageSize"), nullptr);
-}
-
-TEST(AddOptList, WithoutAListEndsTheProcess) {
-  EXPECT_EXIT(addOptList(nullptr, newOptEntry()), testing::ExitedWithCode(1), "addOptList\\(NULL,...\\) Error!");
-}
-
-TEST(ReadOldDefaults, TopLevelOptionsWhoseDefaultIsAChoice) {
-  OptionList list;
-  int count = 0;
-  EXPECT_EQ(readOldDefaults(kFixtures + "tessel_old.ppd", list, count), 6);
-  EXPECT_EQ(count, 6);
-  std::vector<std::string> seen;
-  for (const OptionEntry& entry : list.entries) {
-    seen.push_back(entry.keyword + "=" + entry.defaultChoice + "#" + std::to_string(entry.index));
-  }
-  // libcups files sub-group options under their group; Density's default
-  // names none of its choices.
-  EXPECT_EQ(seen, (std::vector<std::string>{"PageSize=Letter#1", "PageRegion=Letter#2", "InputSlot=Tray2#3",
-                                             "Resolution=300dpi#4", "Smoothing=True#5", "JCLEconomode=On#6"}));
-}
-
-TEST(ReadOldDefaults, FileThatIsNoPPDLeavesCountAlone) {
-  const MemFile notPPD(std::string("\x1f\x8b\0\0garbage", 11));
-  const MemFile missing("");
-  for (const std::string& path : {notPPD.path(), missing.path(), std::string("/nonexistent/x.ppd")}) {
-    OptionList list;
-    int count = 7;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(readOldDefaults(path, list, count), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Unable to open '" + path + "' as a PPD file!\n");
-    EXPECT_EQ(count, 7);
-    EXPECT_TRUE(list.entries.empty());
-  }
-}
-
+// Old defaults replace the new PPD's inside option blocks; an option only in
+// the new PPD, "*DefaultColorSep" and the JCL block keep theirs.
 TEST(ProcessNewPPD, CarriesOldDefaultsIntoTheOptionBlocks) {
+  const auto [output, log] = merge(readWholeFile(kFixtures + "tessel_new.ppd"), kFixtures + "tessel_old.ppd");
+  EXPECT_EQ(output, readWholeFile(kFixtures + "tessel_merged.ppd"));
+  EXPECT_NE(log.find("processNewPPD(nOptions=6)\n"), std::string::npos);
+  EXPECT_NE(log.find("processNewPPD: Setting new option: *PageSize/Letter.\n"), std::string::npos);
+  EXPECT_EQ(log.find("*JCLEconomode"), std::string::npos) << log;
+}
+
+// No newline at the end, a line of 1,000 characters, NUL bytes.
+TEST(ProcessNewPPD, UntidyInput) {
   OptionList list;
-  int count = 0;
-  readOldDefaults(kFixtures + "tessel_old.ppd", list, count);
-  const MergeResult merged = mergeText(readWholeFile(kFixtures + "tessel_new.ppd"), list, count);
-  EXPECT_EQ(merged.output, readWholeFile(kFixtures + "tessel_merged.ppd"));
-  EXPECT_NE(merged.log.find("processNewPPD(nOptions=6)\n"), std::string::npos);
-  EXPECT_NE(merged.log.find("processNewPPD: Setting new option: *PageSize/Letter.\n"), std::string::npos);
-  EXPECT_NE(merged.log.find("processNewPPD: Setting new option: *Resolution/300dpi.\n"), std::string::npos);
-  EXPECT_EQ(merged.log.find("*JCLEconomode"), std::string::npos) << merged.log;
-}
-
-TEST(ProcessNewPPD, BlockRulesOnSmallInputs) {
-  const OptionList list = listOf({{"PageSize", "Letter"}, {"Duplex", ""}, {"InputSlot", "Manual"}});
-  const std::string longLine = "*% " + std::string(997, 'x') + "\n";
-  const std::pair<std::string, std::string> cases[] = {
-      // No block at all: copied as it is, long lines included.
-      {"*DefaultPageSize: A4\n" + longLine, "*DefaultPageSize: A4\n" + longLine},
-      // An old default that the new PPD does not offer is written all the same.
-      {"*OpenUI *InputSlot: PickOne\n*DefaultInputSlot: Tray1\n*CloseUI: *InputSlot\n",
-       "*OpenUI *InputSlot: PickOne\n*DefaultInputSlot: Manual\n*CloseUI: *InputSlot\n"},
-      // An empty old default keeps the line's own value.
-      {"*OpenUI *Duplex: PickOne\n*DefaultDuplex: None\n*CloseUI: *Duplex\n",
-       "*OpenUI *Duplex: PickOne\n*DefaultDuplex: None\n*CloseUI: *Duplex\n"},
-      // After *CloseUI the defaults are outside again.
-      {"*OpenUI *A: PickOne\n*CloseUI: *A\n*DefaultPageSize: A4\n",
-       "*OpenUI *A: PickOne\n*CloseUI: *A\n*DefaultPageSize: A4\n"},
-      // No final newline, and a block that is never closed.
-      {"*OpenUI *PageSize: PickOne\n*DefaultPageSize: A4", "*OpenUI *PageSize: PickOne\n*DefaultPageSize: Letter\n"},
-  };
-  for (const auto& [input, expected] : cases) EXPECT_EQ(mergeText(input, list, 3).output, expected) << input;
-}
-
-TEST(ProcessNewPPD, NulBytesAndOverlongLinesDoNotBreakTheMerge) {
-  const OptionList list = listOf({{"PageSize", "Letter"}});
-  std::string input = "*OpenUI *PageSize: PickOne\n*DefaultPageSize: A4 ";
-  input += std::string(600, 'y') + "*DefaultPageSize: B5\n";
-  input += std::string("*PageSize A4: \"x\0y\"\n", 20) + "*CloseUI: *PageSize\n*End\n";
-  const std::string out = mergeText(input, list, 1).output;
-  // The 255-character piece that holds a second "*Default" is rewritten too.
-  EXPECT_EQ(out.find("*DefaultPageSize: Letter\n"), 27u);
-  EXPECT_NE(out.find("*CloseUI: *PageSize\n*End\n"), std::string::npos);
+  addOptList(&list, {"PageSize", "Letter", 1});
+  const std::string open = "*OpenUI *PageSize: PickOne\n";
+  EXPECT_EQ(merge(open + "*DefaultPageSize: A4", "", list).first, open + "*DefaultPageSize: Letter\n");
+  const std::string out = merge(open + "*DefaultPageSize: A4 " + std::string(1000, 'y') + "\n" +
+                                    std::string("*PageSize A4: \"x\0y\"\n*CloseUI: *PageSize\n", 40), "", list).first;
+  EXPECT_EQ(out.find("*DefaultPageSize: Letter\n"), open.size());
+  EXPECT_TRUE(out.ends_with("*CloseUI: *PageSize\n")) << out;
   EXPECT_EQ(out.find('\0'), std::string::npos);
 }
 
 TEST(ProcessNewPPD, TenThousandOptionsStayFast) {
-  std::string oldPPD = readWholeFile(kFixtures + "tessel_old.ppd");
-  std::string newPPD;
+  std::string oldPPD = readWholeFile(kFixtures + "tessel_old.ppd"), newPPD;
   for (int i = 0; i < 10000; ++i) {
-    const std::string name = "Opt" + std::to_string(i);
-    const auto block = [&](const char* choice) {
-      return "*OpenUI *" + name + ": PickOne\n*Default" + name + ": " + choice + "\n*" + name + " A: \"\"\n*" + name +
-             " B: \"\"\n*CloseUI: *" + name + "\n";
-    };
-    oldPPD += block("B");
-    newPPD += block("A");
+    const std::string o = "Opt" + std::to_string(i);
+    const std::string choices = "\n*" + o + " A: \"\"\n*" + o + " B: \"\"\n*CloseUI: *" + o + "\n";
+    oldPPD += "*OpenUI *" + o + ": PickOne\n*Default" + o + ": B" + choices;
+    newPPD += "*OpenUI *" + o + ": PickOne\n*Default" + o + ": A" + choices;
   }
-  const MemFile oldFile(oldPPD);
-  OptionList list;
-  int count = 0;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(readOldDefaults(oldFile.path(), list, count), 10006);
-  const MergeResult merged = mergeText(newPPD, list, count);
+  const std::string out = merge(newPPD, MemFile(oldPPD).path()).first;
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-  EXPECT_EQ(merged.output.find("*DefaultOpt"), merged.output.find("*DefaultOpt0: B\n"));
-  EXPECT_NE(merged.output.find("*DefaultOpt9999: B\n"), std::string::npos);
-  EXPECT_EQ(merged.output.find(": A\n"), std::string::npos);
+  EXPECT_NE(out.find("*DefaultOpt9999: B\n"), std::string::npos);
+  EXPECT_EQ(out.find(": A\n"), std::string::npos);
+}
+
+int failuresOf(const std::string& ppd) {
+  return std::stoi("0" + commandOutput("cupstestppd -W none " + MemFile(ppd).path() + " 2>&1 | grep -c FAIL"));
+}
+
+// ppd with the "*Default<keyword>: <from>" lines set to the option's first
+// other choice (as CUPS writes a default that a user chose), or "".
+std::string withOtherDefault(const std::string& ppd, const std::string& keyword, const std::string& from,
+                             std::string& choice) {
+  const std::string start = "\n*" + keyword + " ";
+  for (std::size_t at = ppd.find(start); at != std::string::npos && choice.empty(); at = ppd.find(start, at + 1)) {
+    choice = ppd.substr(at + start.size(), ppd.find_first_of("/:\n", at + start.size()) - at - start.size());
+    if (choice == from || choice.find(' ') != std::string::npos) choice.clear();
+  }
+  const std::regex special(R"([.^$|()\[\]{}*+?\\])");
+  const std::string line = std::regex_replace("\n*Default" + keyword + ": " + from, special, R"(\$&)");
+  const std::string changed =
+      std::regex_replace(ppd, std::regex(line + "(?=\r?\n|$)"), "\n*Default" + keyword + ": " + choice);
+  return choice.empty() || changed == ppd ? "" : changed;
+}
+
+// Eight PPDs of the driver's list, each copied as an "old" PPD with another
+// default for every "*OpenUI" option (where cupstestppd judges that no worse)
+// and merged into the original: libcups must read every carried default back,
+// and cupstestppd must judge the result no worse.
+TEST(RealWorldPPDs, MergedPPDKeepsTheOldDefaultsAndStaysValid) {
+  const std::string driver = "/usr/lib/cups/driver/openprinting-ppds";
+  if (access(driver.c_str(), X_OK) != 0 || system("command -v cupstestppd >/dev/null") != 0) {
+    if (std::getenv("CI") != nullptr && std::string(std::getenv("CI")) == "true") FAIL() << "needed on CI";
+    GTEST_SKIP() << "openprinting-ppds or cupstestppd is not installed";
+  }
+  std::istringstream uris(commandOutput(driver + " list 2>/dev/null | awk -F'\"' '{u[NR] = $2} "
+                                                 "END {for (i = 0; i < 8; i++) print u[int(i * NR / 8) + 1]}'"));
+  int samples = 0, carried = 0;
+  for (std::string uri; std::getline(uris, uri); ++samples) {
+    const std::string original = commandOutput(driver + " cat '" + uri + "' 2>/dev/null");
+    ASSERT_TRUE(original.starts_with("*PPD-Adobe")) << uri;
+    const int baseline = failuresOf(original);
+    std::map<std::string, std::string> expected = defaultsOf(original);
+    std::string old = original;
+    for (const auto& [keyword, current] : defaultsOf(original)) {
+      std::string choice;
+      const std::string changed = withOtherDefault(old, keyword, current, choice);
+      if (changed.empty() || original.find("\n*OpenUI *" + keyword) == std::string::npos) continue;
+      if (failuresOf(changed) > baseline) continue;
+      old = changed;
+      expected[keyword] = choice;
+      ++carried;
+    }
+    const std::string merged = merge(original, MemFile(old).path()).first;
+    EXPECT_EQ(defaultsOf(merged), expected) << uri;
+    EXPECT_LE(failuresOf(merged), baseline) << uri;
+  }
+  EXPECT_EQ(samples, 8);
+  EXPECT_GT(carried, 8);  // the sample really changed defaults
 }
 
 }  // namespace

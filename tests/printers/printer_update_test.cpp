@@ -1,237 +1,217 @@
-// The printer update on a sandbox host: queues listed from the CUPS ppd
-// directory get the new PPD with their defaults, a backup, an updated
-// velaConfig and a restart; the question per queue, missing or unusable new
-// PPDs, CUPS's own backup copies and a full /tmp.
-#include <cstdio>
+// The printer list and update on a sandbox host: which PPDs count as queues of
+// the product, the information file's printers block, and the update of each
+// queue (question, new PPD with its defaults, backup, velaConfig, restart).
+#include <algorithm>
+#include <fstream>
+#include <map>
 
 #include "driver/settings.h"
+#include "driver/text.h"
 #include "driver/update_log.h"
-#include "ppd_merge_support.h"
+#include "printers/model_table.h"
 #include "printers/printer_update.h"
 #include "support/sandbox_host.h"
 
 namespace {
 
-const std::string kFixtures = VELA_SOURCE_DIR "/tests/printers/fixtures/";
+std::string readWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
 const std::string kCandidates = "/usr/share/ppd/marlo";
+const std::string kOld = readWholeFile(VELA_SOURCE_DIR "/tests/printers/fixtures/tessel_old.ppd");
+const std::string kNew = readWholeFile(VELA_SOURCE_DIR "/tests/printers/fixtures/tessel_new.ppd");
 
-std::string fixture(const char* name) { return readWholeFile(kFixtures + name); }
-
-// A sandbox with the CUPS ppd directory, the product's new PPD (compressed)
-// and stubs for the restart commands.
-class PrinterUpdate : public testing::Test {
- protected:
-  void SetUp() override {
-    if (!SandboxHost::unavailableReason().empty()) return;
-    host_ = std::make_unique<SandboxHost>();
-    host_->makeDirs("/etc/cups/ppd");
-    host_->installStub("/usr/bin/systemctl");
-    host_->installStub("/usr/sbin/service");
-    host_->writeFile(kCandidates + "/tessel1200.ppd", fixture("tessel_new.ppd"));
-    host_->shell("gzip " + kCandidates + "/tessel1200.ppd");
-  }
-
-  void addQueue(const std::string& name, const std::string& ppd) {
-    host_->writeFile("/etc/cups/ppd/" + name, ppd, 0640);
-  }
-
-  // Lists the queues and updates them in the view, answering from answers.
-  int update(const std::string& answers = "", int query = 0) {
-    host_->writeFile("/answers", answers);
-    return host_->inside([&] {
-      if (!std::freopen("/answers", "r", stdin) || !std::freopen("/questions", "w", stdout)) return 2;
-      settings().cp = "/bin/cp";
-      settings().gzip = "/bin/gzip";
-      UpdateLog::open(0);
-      PrinterList list;
-      int count = 0;
-      getInstalledPrinters(list, count);
-      const int result = updatePrinters(kCandidates, list, count, query);
-      UpdateLog::close();
-      return result;
-    });
-  }
-
-  // Queue names in list order, from the log's report of the list.
-  std::vector<std::string> listedQueues() {
-    const std::string log = host_->log();
-    const std::string report = log.substr(0, log.find("List of Marlo PPD files to install"));
-    std::vector<std::string> queues;
-    for (std::size_t at = report.find("Printer : "); at != std::string::npos; at = report.find("Printer : ", at + 1)) {
-      queues.push_back(report.substr(at + 10, report.find(".\n", at) - at - 10));
-    }
-    return queues;
-  }
-
-  int countOf(const std::string& text, const std::string& part) {
-    int n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-  }
-
-  std::unique_ptr<SandboxHost> host_;
-};
-
-TEST_F(PrinterUpdate, QueueGetsNewPPDWithItsDefaults) {
-  REQUIRE_SANDBOX();
-  addQueue("lab1.ppd", fixture("tessel_old.ppd"));
-  host_->writeFile("/opt/tam/lab1/root/velaConfig", "queue lab1\n%%VELA_VERSION_1.0 since 2019\nend", 0600);
-  EXPECT_EQ(update(), 1);
-
-  EXPECT_EQ(host_->readFile("/etc/cups/ppd/lab1.ppd"), fixture("tessel_merged.ppd"));
-  EXPECT_EQ(host_->mode("/etc/cups/ppd/lab1.ppd"), 0640u);
-  EXPECT_EQ(host_->readFile("/etc/cups/lab1.ppd.rpmsave"), fixture("tessel_old.ppd"));
-  EXPECT_EQ(host_->readFile("/opt/tam/lab1/root/velaConfig"), "queue lab1\n%%VELA_VERSION_3.0\nend");
-  EXPECT_EQ(host_->mode("/opt/tam/lab1/root/velaConfig"), 0600u);
-  EXPECT_EQ(host_->listDir("/tmp"), std::vector<std::string>{});
-  const std::vector<std::string> restarts = host_->stubCalls("/usr/bin/systemctl");
-  ASSERT_EQ(restarts.size(), 1u);
-  EXPECT_TRUE(restarts[0].ends_with("systemctl restart cups.service")) << restarts[0];
-
-  const std::string log = host_->log();
-  for (const char* line : {"==========================================================\n"
-                           "Printer = lab1 with PPD=/etc/cups/ppd/lab1.ppd\n",
-                           "saving /etc/cups/ppd/lab1.ppd to /etc/cups/lab1.ppd.rpmsave: result=0\n",
-                           "Processing Marlo PPD files for printer: lab1.\n",
-                           "PPD = /usr/share/ppd/marlo/tessel1200.ppd.gz.\n",
-                           "processNewPPD(nOptions=6)\n",
-                           "processNewPPD: Setting new option: *PageSize/Letter.\n",
-                           "New PPD for printer lab1 in: /tmp/korot",
-                           "to /etc/cups/ppd/lab1.ppd: result=0\n",
-                           "processPrinterConfig(lab1): updated.\n"}) {
-    EXPECT_NE(log.find(line), std::string::npos) << line << "\n---\n" << log;
-  }
+int countOf(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
 }
 
-struct QuestionCase {
-  const char* answers;
-  std::vector<bool> updated;  // in list order
-  int questions;
-  bool restarted;
-};
+std::string withModel(std::string ppd, const char* m) { return ppd.replace(ppd.find("Tessel 1200dn PCL\""), 17, m); }
 
-TEST_F(PrinterUpdate, AsksForEachQueue) {
-  REQUIRE_SANDBOX();
-  const QuestionCase cases[] = {
-      {"n\ny\ny\n", {false, true, true}, 3, true},
-      {"all\n", {true, true, true}, 1, true},
-      {"break\n", {false, false, false}, 1, false},
-      {"maybe\nno\nno\n", {true, false, false}, 3, true},
-  };
-  for (const QuestionCase& c : cases) {
-    SetUp();
-    // The list (and question) order is the directory's: the log reports it.
-    for (const char* q : {"a", "b", "c"}) addQueue(std::string(q) + ".ppd", fixture("tessel_old.ppd"));
-    EXPECT_EQ(update(c.answers, 1), 1);
-    EXPECT_EQ(countOf(host_->readFile("/questions"), "Do you want to update printer: "), c.questions) << c.answers;
-    std::vector<bool> updated;
-    for (const std::string& queue : listedQueues()) updated.push_back(host_->exists("/etc/cups/" + queue + ".ppd.rpmsave"));
-    EXPECT_EQ(updated, c.updated) << c.answers;
-    EXPECT_EQ(host_->stubCalls("/usr/bin/systemctl").size(), c.restarted ? 1u : 0u) << c.answers;
-  }
+// The queues' PPDs in the CUPS ppd directory, the compressed new PPD of the
+// fixtures' model and stubs for the restart.
+void prepare(SandboxHost& host, const std::vector<std::pair<std::string, std::string>>& queues) {
+  host.remove("/etc/cups/ppd");
+  for (const char* stub : {"/usr/bin/systemctl", "/usr/sbin/service"}) host.installStub(stub);
+  host.writeFile(kCandidates + "/tessel1200.ppd", kNew);
+  host.shell("gzip " + kCandidates + "/tessel1200.ppd");
+  for (const auto& [file, ppd] : queues) host.writeFile("/etc/cups/ppd/" + file, ppd, 0640);
 }
 
-TEST_F(PrinterUpdate, QueueWithoutUsableNewPPDKeepsItsPPD) {
-  REQUIRE_SANDBOX();
-  // A model the candidates do not have, and a broken candidate for another.
-  std::string otherModel = fixture("tessel_old.ppd");
-  otherModel.replace(otherModel.find("Tessel 1200dn PCL\""), 17, "Tessel 1400dn PCL");
-  addQueue("nomodel.ppd", otherModel);
-  std::string brokenModel = fixture("tessel_old.ppd");
-  brokenModel.replace(brokenModel.find("Tessel 1200dn PCL\""), 17, "Tessel 2100dn PCL");
-  addQueue("broken.ppd", brokenModel);
-  host_->writeFile(kCandidates + "/broken.ppd.gz", "\x1f\x8b\x08\x00 truncated");
-  std::string brokenCandidate = fixture("tessel_new.ppd");
-  host_->writeFile(kCandidates + "/tessel2100.ppd.gz",
-                   brokenCandidate.replace(brokenCandidate.find("Tessel 1200dn PCL\""), 17, "Tessel 2100dn PCL"));
-  host_->writeFile("/opt/tam/nomodel/root/velaConfig", "%%VELA_VERSION_1.0\n");
-  EXPECT_EQ(update(), 1);
-
-  EXPECT_EQ(host_->readFile("/etc/cups/ppd/nomodel.ppd"), otherModel);
-  EXPECT_EQ(host_->readFile("/etc/cups/ppd/broken.ppd"), brokenModel);
-  EXPECT_EQ(host_->readFile("/opt/tam/nomodel/root/velaConfig"), "%%VELA_VERSION_3.0\n");
-  const std::string log = host_->log();
-  EXPECT_NE(log.find("PPD NOT FOUND!\nCopying  to /etc/cups/ppd/nomodel.ppd: result=-1\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("Problem decompressing: /tmp/korin"), std::string::npos) << log;
-  EXPECT_NE(log.find("Copying  to /etc/cups/ppd/broken.ppd: result=-1\n"), std::string::npos) << log;
-  EXPECT_EQ(host_->listDir("/tmp"), std::vector<std::string>{});
+// Runs fn inside the view and returns the text it made, which a child's exit
+// status could not hold.
+std::string insideText(SandboxHost& host, const std::function<std::string()>& fn) {
+  host.remove("/inside-result");
+  host.inside([&fn] { return std::ofstream("/inside-result") << fn() ? 0 : 1; });
+  return host.exists("/inside-result") ? host.readFile("/inside-result") : "";
 }
 
-TEST_F(PrinterUpdate, OldPPDThatLibcupsCannotReadGetsTheNewDefaults) {
-  REQUIRE_SANDBOX();
-  std::string unreadable = fixture("tessel_old.ppd");
-  unreadable.replace(0, unreadable.find('\n'), "*PPD-Abode: \"4.3\"");  // not a PPD to libcups
-  addQueue("odd.ppd", unreadable);
-  EXPECT_EQ(update(), 1);
-  const std::string merged = host_->readFile("/etc/cups/ppd/odd.ppd");
-  EXPECT_NE(merged.find("*DefaultPageSize: A4\n"), std::string::npos);
-  EXPECT_NE(merged.find("*DefaultInputSlot: Auto\n"), std::string::npos);
-  EXPECT_NE(host_->log().find("processNewPPD(nOptions=0)\n"), std::string::npos);
+// Lists the queues and updates them in the view, answering from answers:
+// "count result".
+std::string update(SandboxHost& host, const std::string& answers = "", int query = 0) {
+  host.writeFile("/answers", answers);
+  return insideText(host, [query] {
+    if (!std::freopen("/answers", "r", stdin) || !std::freopen("/questions", "w", stdout)) return std::string();
+    settings().cp = "/bin/cp";
+    settings().gzip = "/bin/gzip";
+    UpdateLog::open(0);
+    PrinterList list;
+    int count = -1;
+    getInstalledPrinters(list, count);
+    const int result = updatePrinters(kCandidates, list, count, query);
+    UpdateLog::close();
+    return strFormat("%d %d", count, result);
+  });
 }
 
-// CUPS keeps "lab1.ppd.O" beside the queue's PPD; whichever entry comes first,
-// the backup is lab1.ppd as it was and lab1.ppd gets its own defaults.
-TEST_F(PrinterUpdate, CupsBackupCopyDoesNotCostTheUserBackup) {
-  REQUIRE_SANDBOX();
-  std::string older = fixture("tessel_old.ppd");
-  older.replace(older.find("*DefaultPageSize: Letter"), 24, "*DefaultPageSize: A4");
-  older.replace(older.find("*DefaultInputSlot: Tray2"), 24, "*DefaultInputSlot: Tray1");
-  for (const bool realFirst : {true, false}) {
-    SetUp();
-    if (realFirst) addQueue("lab1.ppd", fixture("tessel_old.ppd"));
-    addQueue("lab1.ppd.O", older);
-    if (!realFirst) addQueue("lab1.ppd", fixture("tessel_old.ppd"));
-    EXPECT_EQ(update(), 1);
-    EXPECT_EQ(host_->readFile("/etc/cups/lab1.ppd.rpmsave"), fixture("tessel_old.ppd")) << realFirst;
-    EXPECT_EQ(host_->readFile("/etc/cups/ppd/lab1.ppd"), fixture("tessel_merged.ppd")) << realFirst;
-    const std::string log = host_->log();
-    EXPECT_EQ(countOf(log, "saving /etc/cups/ppd/lab1.ppd to /etc/cups/lab1.ppd.rpmsave: result=0"), 1) << log;
-    EXPECT_EQ(countOf(log, "saving /etc/cups/ppd/lab1.ppd.O to /etc/cups/lab1.ppd.rpmsave: skipped"), 1) << log;
-  }
+// A PPD of 35 lines: the model line on line 2, "*% Vela version: 1" on line 3
+// unless other lines are given by number.
+std::string queuePPD(const std::string& modelLine, std::map<int, std::string> lines = {}, const char* eol = "\n") {
+  lines.try_emplace(1, "*PPD-Adobe: \"4.3\"");
+  lines.try_emplace(2, modelLine);
+  lines.try_emplace(3, "*% Vela version: 1");
+  std::string text;
+  for (int n = 1; n <= 35; ++n) text += (lines.contains(n) ? lines[n] : "*% filler") + eol;
+  return text;
 }
 
-TEST_F(PrinterUpdate, FullTmpLeavesTheQueuePPDWhole) {
-  REQUIRE_SANDBOX();
-  // A plain candidate of about 10 kB: its work copy fits, the merged one not.
-  std::string big = fixture("tessel_new.ppd");
-  for (int i = 0; i < 120; ++i) big += "*% padding line of the product's PPD file ......................\n";
-  host_->remove(kCandidates);
-  host_->writeFile(kCandidates + "/tessel1200.ppd", big);
-  addQueue("lab1.ppd", fixture("tessel_old.ppd"));
-  host_->writeFile("/opt/tam/lab1/root/velaConfig", "%%VELA_VERSION_1.0\n");
-  ASSERT_EQ(host_->shell("mount -t tmpfs -o size=16k tmpfs /tmp").status, 0);
-  EXPECT_EQ(update(), 1);
-  EXPECT_EQ(host_->readFile("/etc/cups/ppd/lab1.ppd"), fixture("tessel_old.ppd"));
-  const std::string log = host_->log();
-  EXPECT_NE(log.find("Problem writing: /tmp/korot"), std::string::npos) << log;
-  EXPECT_NE(log.find("Copying  to /etc/cups/ppd/lab1.ppd: result=-1\n"), std::string::npos) << log;
-  EXPECT_EQ(host_->readFile("/opt/tam/lab1/root/velaConfig"), "%%VELA_VERSION_3.0\n");
-  EXPECT_EQ(host_->listDir("/tmp"), std::vector<std::string>{});
-}
-
-// The installer itself upgrades a queue made from the previous generation of
-// the product's PPDs with the compressed current one.
-TEST(PrinterUpdateRun, SetupUpgradesAQueueOfThePreviousGeneration) {
+TEST(GetInstalledPrinters, ListsOnlyCurrentProductPPDs) {
   REQUIRE_SANDBOX();
   SandboxHost host;
-  host.installProduct();
-  host.installStub("/usr/bin/systemctl");
-  const std::string old = readWholeFile(VELA_OLD_PPD_DIR "/Marlo_Ardent_110-PCL.ppd");
-  ASSERT_NE(old.find("*DefaultPageSize: Letter\n"), std::string::npos);
-  host.writeFile("/etc/cups/ppd/lab1.ppd", old, 0640);
-  const RunResult run = host.run({"/opt/tam/bin/setup"}, {.env = {"KORLPMODE=CUPS"}});
-  EXPECT_EQ(run.status, 0) << run.err;
+  const std::string corvane = "*ModelName: \"Marlo Corvane C210dn PS\"", longName(200, 'q');
+  prepare(host, {{"lab1.ppd", queuePPD(corvane)}, {"lab1.ppd.O", queuePPD("*ModelName: \"Marlo Tessel 2100dn PCL\"")},
+                 {"zero-then-one.ppd", queuePPD(corvane, {{3, "*% Vela version: 0"}, {30, "*% Vela version: 1"}})},
+                 {"crlf.ppd", queuePPD(corvane, {}, "\r\n")}, {longName + ".ppd", queuePPD(corvane)},
+                 {"untidy.ppd", "*% " + std::string(1000, 'a') + std::string("\n*%\0\0 nul\n", 10) + corvane +
+                                    "\n*% Vela version: 1"},
+                 {"late.ppd", queuePPD(corvane, {{3, "*% Vela version: 0"}, {31, "*% Vela version: 1"}})},
+                 {"v2.ppd", queuePPD(corvane, {{3, "*% Vela version: 2"}})},
+                 {"acme.ppd", queuePPD("*ModelName: \"Acme Writer 9 PS\"")},
+                 {"nopdl.ppd", queuePPD("*ModelName: \"Marlo Corvane C210dn\"")},
+                 {"longmodel.ppd", queuePPD("*ModelName: \"Marlo Corvane C210dn " + std::string(270, 'x') + " PS\"")}});
+  EXPECT_EQ(update(host), "6 1");
+  const std::string log = host.log(), report = log.substr(0, log.find("List of Marlo PPD files to install: 6.\n"));
+  const std::string listed[] = {"lab1", "zero-then-one", "crlf", "untidy", longName.substr(0, 79)};
+  for (const std::string& queue : listed)
+    EXPECT_NE(report.find("Printer : " + queue + ".\n"), std::string::npos) << queue;
+  for (const std::string queue : {"late", "v2", "acme", "nopdl", "longmodel"})
+    EXPECT_EQ(report.find("Printer : " + queue + ".\n"), std::string::npos) << queue;
+  EXPECT_NE(report.find("Printer : lab1.\n\tPPD File: /etc/cups/ppd/lab1.ppd.O.\n"
+                        "\tModel   : \"Marlo Tessel 2100dn PCL\".\n\tMarlo ID: " +
+                        std::to_string(findModelId("Tessel 2100dn")) + ".\n\tPDL     : PCL.\n"),
+            std::string::npos);
+  EXPECT_NE(report.find("\tPPD File: /etc/cups/ppd/" + longName + ".ppd.\n"), std::string::npos);
+}
 
-  const std::string merged = host.readFile("/etc/cups/ppd/lab1.ppd");
-  for (const char* line : {"*DefaultPageSize: Letter\n", "*DefaultInputSlot: Tray1\n", "*DefaultResolution: 300dpi\n",
-                           "*DefaultOutputBin: FaceDown\n", "*DefaultJCLEconomode: Off\n",
-                           "*DefaultColorSep: ProcessBlack.60lpi.600dpi/60 lpi / 600 dpi\n"}) {
-    EXPECT_NE(merged.find(line), std::string::npos) << line;
+// The block after "%%KORBLOCK_PRINTERS_BEGIN" up to its end marker or the end
+// of the file: "result counter" and the names.
+TEST(GetInfoPrinters, ReadsThePrintersBlock) {
+  REQUIRE_SANDBOX();
+  const std::string longName(100, 'n');
+  const std::pair<std::string, std::string> cases[] = {
+      {"#\n%%KORBLOCK_PRINTERS_BEGIN\nlab1\nlab2  \n" + longName + "\n%%KORBLOCK_PRINTERS_END\nx\n",
+       "1 3\nlab1\nlab2\n" + longName.substr(0, 79) + "\n"},
+      {"%%KORBLOCK_PRINTERS_BEGIN \nlab1\r\nlab2", "1 2\nlab1\r\nlab2\n"},
+      {"%%KORBLOCK_USERS_BEGIN\nroot\n", "0 42\nold\n"},
+  };
+  for (const auto& [content, expected] : cases) {
+    SandboxHost host;
+    host.writeFile("/opt/tam/velaInfo4.0", content);
+    EXPECT_EQ(insideText(host, [] {
+      settings().printerCount = 42;
+      PrinterList list;
+      list.head().queueName = "old";
+      const int found = getInfoPrinters(2, list);
+      std::string text = strFormat("%d %d\n", found, settings().printerCount);
+      for (const PrinterEntry& entry : list.entries) text += entry.queueName + "\n";
+      return text;
+    }), expected) << content;
   }
-  EXPECT_EQ(host.readFile("/etc/cups/lab1.ppd.rpmsave"), old);
+}
+
+TEST(PrinterUpdate, AsksForEachQueue) {
+  REQUIRE_SANDBOX();
+  // answers, questions asked, queues updated, restarts
+  const std::tuple<const char*, int, long, std::size_t> cases[] = {
+      {"n\ny\ny\n", 3, 2, 1}, {"all\n", 1, 3, 1}, {"break\n", 1, 0, 0}, {"maybe\nno\nno\n", 3, 1, 1}};
+  for (const auto& [answers, questions, updated, restarts] : cases) {
+    SandboxHost host;
+    prepare(host, {{"a.ppd", kOld}, {"b.ppd", kOld}, {"c.ppd", kOld}});
+    EXPECT_EQ(update(host, answers, 1), "3 1");
+    EXPECT_EQ(countOf(host.readFile("/questions"), "Do you want to update printer: "), questions) << answers;
+    const auto files = host.listDir("/etc/cups");
+    EXPECT_EQ(std::count_if(files.begin(), files.end(), [](auto& f) { return f.ends_with(".rpmsave"); }), updated);
+    EXPECT_EQ(host.stubCalls("/usr/bin/systemctl").size(), restarts) << answers;
+  }
+}
+
+// No new PPD of the model, a candidate that does not decompress, and a /tmp
+// with room for the work copy of a plain candidate but not for the merged PPD.
+TEST(PrinterUpdate, QueueWithoutUsableNewPPDKeepsItsPPD) {
+  REQUIRE_SANDBOX();
+  SandboxHost host;
+  prepare(host, {{"nomodel.ppd", withModel(kOld, "Tessel 1400dn PCL")},
+                 {"broken.ppd", withModel(kOld, "Tessel 2100dn PCL")}, {"lab1.ppd", kOld}});
+  host.writeFile(kCandidates + "/tessel2100.ppd.gz", withModel(kNew, "Tessel 2100dn PCL"));
+  host.remove(kCandidates + "/tessel1200.ppd.gz");
+  host.writeFile(kCandidates + "/tessel1200.ppd", kNew + "*% " + std::string(7000, '.') + "\n");
+  ASSERT_EQ(host.shell("mount -t tmpfs -o size=16k tmpfs /tmp").status, 0);
+  EXPECT_EQ(update(host), "3 1");
+
+  EXPECT_EQ(host.readFile("/etc/cups/ppd/nomodel.ppd"), withModel(kOld, "Tessel 1400dn PCL"));
+  EXPECT_EQ(host.readFile("/etc/cups/ppd/broken.ppd"), withModel(kOld, "Tessel 2100dn PCL"));
+  EXPECT_EQ(host.readFile("/etc/cups/ppd/lab1.ppd"), kOld);
   const std::string log = host.log();
-  EXPECT_NE(log.find("processNewPPD: Setting new option: *PageSize/Letter.\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("Marlo_Ardent_110-PCL.ppd.gz.\n"), std::string::npos) << log;
+  for (const char* line : {"PPD NOT FOUND!\nCopying  to /etc/cups/ppd/nomodel.ppd: result=-1\n",
+                           "Problem decompressing: /tmp/korin", "Copying  to /etc/cups/ppd/broken.ppd: result=-1\n",
+                           "Problem writing: /tmp/korot", "Copying  to /etc/cups/ppd/lab1.ppd: result=-1\n"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n---\n" << log;
+  EXPECT_EQ(host.listDir("/tmp"), std::vector<std::string>{});
+}
+
+// The installer upgrades queues made from the previous generation of the
+// product's PPDs: lab1 (CRLF lines) beside CUPS's older copy lab1.ppd.O, in
+// both directory orders, and a queue whose PPD libcups cannot open.
+TEST(PrinterUpdateRun, SetupUpgradesQueuesOfThePreviousGeneration) {
+  REQUIRE_SANDBOX();
+  std::string old;
+  for (char ch : readWholeFile(VELA_OLD_PPD_DIR "/Marlo_Ardent_110-PCL.ppd"))
+    old += ch == '\n' ? "\r\n" : std::string(1, ch);
+  std::string older = old, unreadable = old;
+  older.replace(older.find("*DefaultPageSize: Letter"), 24, "*DefaultPageSize: A4");
+  older.replace(older.find("*DefaultInputSlot: Tray1"), 24, "*DefaultInputSlot: Manual");
+  unreadable.replace(0, unreadable.find('\r'), "*PPD-Abode: \"4.3\"");
+  for (const bool realFirst : {true, false}) {
+    SandboxHost host;
+    host.installProduct();
+    host.installStub("/usr/bin/systemctl");
+    std::pair<std::string, std::string> ppds[] = {{"lab1.ppd", old}, {"lab1.ppd.O", older}, {"odd.ppd", unreadable}};
+    if (!realFirst) std::swap(ppds[0], ppds[1]);
+    for (const auto& [file, ppd] : ppds) host.writeFile("/etc/cups/ppd/" + file, ppd, 0640);
+    host.writeFile("/opt/tam/lab1/root/velaConfig", "queue lab1\n%%VELA_VERSION_1.0 since 2019\nend", 0600);
+    const RunResult run = host.run({"/opt/tam/bin/setup"}, {.env = {"KORLPMODE=CUPS"}});
+    EXPECT_EQ(run.status, 0) << run.err;
+
+    // PageSize and InputSlot carried; OutputBin (new), JCL and ColorSep as in the new PPD.
+    const std::string merged = host.readFile("/etc/cups/ppd/lab1.ppd");
+    for (const std::string line : {"PageSize: Letter\n", "InputSlot: Tray1\n", "OutputBin: FaceDown\n",
+                                   "JCLEconomode: Off\n", "ColorSep: ProcessBlack.60lpi.600dpi/"})
+      EXPECT_NE(merged.find("\n*Default" + line), std::string::npos) << line << realFirst;
+    EXPECT_EQ(host.readFile("/etc/cups/lab1.ppd.rpmsave"), old);
+    EXPECT_NE(host.readFile("/etc/cups/ppd/odd.ppd").find("*DefaultPageSize: A4\n"), std::string::npos);
+    EXPECT_EQ(host.readFile("/opt/tam/lab1/root/velaConfig"), "queue lab1\n%%VELA_VERSION_3.0\nend");
+    const RunResult check = host.shell("cupstestppd /etc/cups/ppd/lab1.ppd 2>&1");
+    EXPECT_TRUE(check.status == 0 && check.out.find("WARN") == std::string::npos) << check.out;
+    const std::string log = host.log();
+    for (const char* line : {"Marlo_Ardent_110-PCL.ppd.gz.\n", "processNewPPD: Setting new option: *PageSize/Letter.\n",
+                             "processNewPPD(nOptions=0)\n", "processPrinterConfig(lab1): updated.\n"})
+      EXPECT_NE(log.find(line), std::string::npos) << line << "\n---\n" << log;
+    EXPECT_EQ(countOf(log, "saving /etc/cups/ppd/lab1.ppd to /etc/cups/lab1.ppd.rpmsave: result=0\n"), 1) << log;
+    EXPECT_EQ(countOf(log, "saving /etc/cups/ppd/lab1.ppd.O to /etc/cups/lab1.ppd.rpmsave: skipped"), 1) << log;
+  }
 }
 
 }  // namespace

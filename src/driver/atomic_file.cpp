@@ -13,7 +13,7 @@
 AtomicFile::AtomicFile(std::string target) : target_(std::move(target)) {
   const std::size_t slash = target_.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : target_.substr(0, slash == 0 ? 1 : slash);
-  std::string templ = dir + (dir == "/" ? "" : "/") + ".vela-new-XXXXXX";
+  std::string templ = dir + (dir == "/" ? "" : "/") + kAtomicFilePrefix + "XXXXXX";
   const int fd = mkstemp(templ.data());
   if (fd < 0) {
     fail("create file beside target");

@@ -6,6 +6,10 @@
 #include <cstdio>
 #include <string>
 
+// The name prefix of the fresh files. A run killed before its rename leaves
+// one behind; whoever lists a directory passes such files over.
+inline constexpr const char* kAtomicFilePrefix = ".vela-new-";
+
 class AtomicFile {
  public:
   // Creates the fresh file beside target (same directory, exclusive,

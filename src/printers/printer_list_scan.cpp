@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "driver/atomic_file.h"
 #include "driver/settings.h"
 #include "driver/text.h"
 
@@ -109,6 +110,8 @@ int getInstalledPrinters(PrinterList& list, int& count) {
   if (DIR* directory = ::opendir(dir.c_str())) {
     while (const dirent* entry = ::readdir(directory)) {
       if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+      // A replacement PPD that a killed run left unfinished is no queue.
+      if (startsWith(entry->d_name, kAtomicFilePrefix)) continue;
       examineEntry(dir, entry->d_name, list, count);
     }
     ::closedir(directory);

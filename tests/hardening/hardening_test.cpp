@@ -194,6 +194,7 @@ TEST(Hardening, KilledUpdateLeavesWholePPDs) {
       "gzip Marlo_Ardent_110-PCL.ppd");
   ASSERT_EQ(padded.status, 0) << padded.err;
   ASSERT_EQ(host->shell("mkdir /root/old && cp -p /etc/cups/ppd/* /root/old/").status, 0);
+  host->writeFile("/etc/cups/ppd/.vela-new-Ab12Cd", oldPPD().substr(0, 2000));
   const std::string restore = "rm -rf /etc/cups/ppd && mkdir /etc/cups/ppd && cp -p /root/old/* /etc/cups/ppd/";
 
   // setup in the background, once the log shows that the update began.
@@ -204,6 +205,9 @@ TEST(Hardening, KilledUpdateLeavesWholePPDs) {
       startUpdate + "s=$(date +%s.%N); wait; e=$(date +%s.%N); awk \"BEGIN { print $e - $s }\"", asAdministrator());
   const double seconds = std::stod(timed.out);
   ASSERT_TRUE(isNewPPD(host->readFile("/etc/cups/ppd/q1.ppd"))) << host->log();
+  // What an earlier killed run left unfinished beside a queue PPD is no queue.
+  EXPECT_FALSE(contains(host->log(), "Printer : .vela-new-")) << host->log();
+  host->remove("/etc/cups/ppd/.vela-new-Ab12Cd");
   ASSERT_EQ(host->shell("mkdir /root/new && cp -p /etc/cups/ppd/* /root/new/").status, 0);
   // Each queue PPD as "old", "new" or "torn", one word per queue.
   const std::string judge =

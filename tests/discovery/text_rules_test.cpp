@@ -1,77 +1,73 @@
-// The pure pieces of CUPS version detection: digit runs, the scheduler's
-// Server line, four-digit scaling and the netcat request.
+// The text rules of discovery, in-process: the scheduler's path, the start-up script's prefix lines, the
+// print system named by the environment, version digits and their scaling, a temporary file not made.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <array>
+#include <cstdio>
 #include <string>
 
+#include "discovery/cups_dirs.h"
 #include "discovery/cups_version.h"
+#include "discovery/print_system.h"
+#include "discovery/temp_file.h"
 
-TEST(VersionParsing, ScalesToFourDigits) {
-  const struct {
-    long in;
-    long out;
-  } cases[] = {{14, 1400}, {242, 2420}, {5, 5000}, {999, 9990}, {1000, 1000},  {9999, 9999},
-               {24101, 2410}, {240, 2400}, {210, 2100}, {123456789, 1234}, {0, 0}, {-3, -3}};
-  for (const auto& c : cases) EXPECT_EQ(scaleToFourDigits(c.in), c.out) << c.in;
-}
+using Row = std::array<std::string, 3>;
 
-TEST(VersionParsing, CollectsDigitsSkippingDots) {
-  const struct {
-    const char* text;
-    const char* digits;
-    long number;
-  } cases[] = {
-      {"2.4.2\n", "242", 242},
-      {"1.4", "14", 14},
-      {"2.3.3op2", "233", 233},
-      {"1.0.0", "100", 100},
-      {"", "", 0},
-      {"v2", "", 0},
-      {"..2..4", "24", 24},
-      {"0024", "0024", 24},
-      // A run longer than its 23-digit buffer is cut; an int-sized number keeps its leading digits.
-      {"1234567890123456789012345678901234567890", "12345678901234567890123", 123456789},
-      {"99999999999999999999", "99999999999999999999", 999999999},
-  };
-  for (const auto& c : cases) {
-    const std::string digits = collectVersionDigits(c.text);
-    EXPECT_EQ(digits, c.digits) << c.text;
-    EXPECT_EQ(versionNumber(digits), c.number) << c.text;
+TEST(CupsdPrefix, TakesTheRootOfTheSchedulerPathAndCutsTheText) {
+  const std::string longPath = "/" + std::string(300, 'x') + "/sbin/cupsd";
+  for (Row c : {Row{" /usr/sbin/cupsd -l\r\n", "/usr", " /usr"}, Row{"/usr/local/sbin/cupsd", "/usr/local", "/usr/local"},
+                Row{"/sbin/cupsd", "", ""}, Row{"cupsd -f\n", "(none)", "cupsd -f\n"},
+                Row{"/usr/bin/vi /etc/cups/cupsd.conf\n", "(none)", "/usr/bin/vi /etc/cups/cupsd.conf"},
+                Row{longPath, "(none)", longPath.substr(0, 301)}}) {
+    EXPECT_EQ(getCupsdPrefix(c[0]).value_or("(none)"), c[1]);
+    EXPECT_EQ(c[0], c[2]);
   }
 }
 
-TEST(VersionParsing, ReadsTheServerLine) {
-  const struct {
-    const char* line;
-    int version;  // -1: the line does not decide
-  } cases[] = {
-      {"Server: CUPS/2.4 IPP/2.1\r\n", 240},
-      {"Server: CUPS/2.1\r\n", 210},
-      {"Server: CUPS/2.4.2 IPP/2.1\r\n", 240},
-      {"Server: CUPS/1.5\n", 150},
-      {"Server: CUPS 2\n", 0},
-      {"Server: CUPS/12.3\n", 123},
-      {"Server: CUPS/123.9\n", 123},
-      {"Server: CUPS/\n", 0},
-      {"Server: CUPSx/2.4\n", 0},
-      {"Server: Apache/2.4\n", -1},
-      {"X-Server: none\n", -1},
-      {"CUPS/2.4 without the header name\n", -1},
-      {"Server: CUPS/1234567890123456789012345678901234567890\n", 123456789},
-      {"Server: CUPS/0.0000000000000000000000000000000000000009\n", 0},
-  };
-  for (const auto& c : cases) {
-    const std::optional<int> found = versionFromServerLine(c.line);
-    EXPECT_EQ(found.value_or(-1), c.version) << c.line;
+TEST(CupsPrefixes, ReadsPrefixLinesOfTheStartupScript) {
+  // The script; the result, prefix and exec_prefix read. The long line is read in two pieces.
+  for (Row c : {Row{"prefix=/opt/cups\nexec_prefix=/opt/cups\n", "1 /opt/cups /opt/cups"},
+                Row{"# prefix=\"/usr\" \r\n", "1 \"/usr\" \r "}, Row{"PIDFILE=/run/cupsd.pid\n", "0  "},
+                Row{"exec_prefix=/a\nexec_prefix=/b\nprefix=/c\nprefix=/d\n", "1 /c /a"},
+                Row{"# " + std::string(300, 'x') + "prefix=/srv\n", "1 /srv "}}) {
+    std::FILE* file = fmemopen(c[0].data(), c[0].size(), "r");
+    std::string prefix, execPrefix;
+    const int result = readCupsPrefixes(file, prefix, execPrefix);
+    std::fclose(file);
+    EXPECT_EQ(std::to_string(result) + " " + prefix + " " + execPrefix, c[1]) << c[0];
   }
-  EXPECT_EQ(scaleToFourDigits(*versionFromServerLine("Server: CUPS/1234567890123456789012345678901234567890")), 1234);
 }
 
-TEST(VersionParsing, AsksTheSchedulerForItsHeaders) {
+TEST(PrintSystemEnv, MatchesNamesExactly) {
+  const struct { const char *korlpmode, *velalpmode; int result; } cases[] = {  // nullptr: not set
+      {"CUPS", nullptr, 8}, {"LPRNG", nullptr, 4}, {"LPR", nullptr, 2},   {"LP", "CUPS", 1},  {"cups", "CUPS", 0},
+      {"", "CUPS", 0},      {"CUPS ", nullptr, 0}, {nullptr, "LPRNG", 4}, {nullptr, "lp", 0}, {nullptr, nullptr, 0}};
+  for (const auto& c : cases) {
+    c.korlpmode ? setenv("KORLPMODE", c.korlpmode, 1) : unsetenv("KORLPMODE");
+    c.velalpmode ? setenv("VELALPMODE", c.velalpmode, 1) : unsetenv("VELALPMODE");
+    EXPECT_EQ(getPrintSystemFromEnv(), c.result) << (c.korlpmode ? c.korlpmode : "-") << (c.velalpmode ? c.velalpmode : "-");
+  }
+}
+
+TEST(VersionParsing, DigitRunsServerLinesAndScaling) {
+  // A run longer than its 23-digit buffer is cut; one too long for an int keeps its leading digits.
+  for (const Row& c : {Row{"2.4.2\n", "242", "2420"}, Row{"1.4", "14", "1400"}, Row{"2.3.3op2", "233", "2330"},
+                       Row{"..2..4", "24", "2400"}, Row{"v2", "", "0"}, Row{"2.4.10.1", "24101", "2410"},
+                       Row{std::string(40, '1'), std::string(23, '1'), "1111"}}) {
+    EXPECT_EQ(collectVersionDigits(c[0]), c[1]) << c[0];
+    EXPECT_EQ(scaleToFourDigits(versionNumber(c[1])), std::stol(c[2])) << c[0];
+  }
+  const std::pair<const char*, int> serverLines[] = {  // -1: the line does not decide
+      {"Server: CUPS/2.4.2 IPP/2.1\r\n", 240}, {"Server: CUPS/12.3\n", 123}, {"Server: CUPS 2\n", 0},
+      {"Server: CUPSx/2.4\n", 0}, {"Server: Apache/2.4\n", -1}, {"CUPS/2.4 without the header\n", -1},
+      {"Server: CUPS/1234567890123456789012345678901234567890\n", 123456789}};
+  for (const auto& [line, version] : serverLines) EXPECT_EQ(versionFromServerLine(line).value_or(-1), version) << line;
   EXPECT_EQ(httpProbeScript("/opt/tam/bin/kornc", "/tmp/KORabc123"),
-            "#!/bin/sh\n/opt/tam/bin/kornc localhost 631 >/tmp/KORabc123 <<EOF\n"
-            "HEAD / HTTP/1.1\nConnection: Close\n\n\nEOF\n");
-  // A product directory with blanks stays one word for the shell.
-  EXPECT_EQ(httpProbeScript("/opt/my tam/kornc", "/tmp/KORabc123").substr(0, 34),
-            "#!/bin/sh\n'/opt/my tam/kornc' loca");
+            "#!/bin/sh\n/opt/tam/bin/kornc localhost 631 >/tmp/KORabc123 <<EOF\nHEAD / HTTP/1.1\nConnection: Close\n\n\nEOF\n");
+}
+
+TEST(TempFileDeathTest, ExitsWithStatus255WhenNoFileCanBeMade) {
+  EXPECT_EXIT(myTmpName("/nonexistent-vela-dir/", "KOR"), testing::ExitedWithCode(255),
+              "^myTmpName\\(/nonexistent-vela-dir,KOR\\) Failed!\n$");
 }

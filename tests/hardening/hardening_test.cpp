@@ -20,9 +20,8 @@ const std::string kNewLastLine = "*% End of the Marlo printer description\n";
 const std::string kVictim = "/etc/vela-victim";
 
 std::string oldPPD() {
-  std::ifstream in(kOldPPD, std::ios::binary);
   std::ostringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(kOldPPD, std::ios::binary).rdbuf();
   return text.str();
 }
 
@@ -30,22 +29,13 @@ bool contains(const std::string& text, const std::string& part) { return text.fi
 
 bool isNewPPD(const std::string& text) { return contains(text, kNewMarker) && text.ends_with(kNewLastLine); }
 
-// No way to restart CUPS but a stub systemctl that succeeds.
-void stubRestart(SandboxHost& host) {
-  for (const char* path : {"/usr/bin/systemctl", "/usr/sbin/service", "/etc/init.d/cups", "/etc/init.d/cupsys"}) {
-    host.remove(path);
-  }
-  host.installStub("/usr/bin/systemctl");
-}
-
-// The product in /opt/tam, restarts stubbed, and touch and id replaced by
-// stubs that record every call: the hostile names below try to run them.
+// The product in /opt/tam, no restart but a stub systemctl, and touch and id
+// replaced by stubs that record every call: hostile names try to run them.
 std::unique_ptr<SandboxHost> productHost() {
   auto host = std::make_unique<SandboxHost>();
   host->installProduct("/opt/tam");
-  stubRestart(*host);
-  host->installStub("/usr/bin/touch");
-  host->installStub("/usr/bin/id");
+  for (const char* path : {"/usr/sbin/service", "/etc/init.d/cups", "/etc/init.d/cupsys"}) host->remove(path);
+  for (const char* path : {"/usr/bin/systemctl", "/usr/bin/touch", "/usr/bin/id"}) host->installStub(path);
   host->makeDirs("/etc/cups/ppd");
   return host;
 }
@@ -118,8 +108,8 @@ TEST(Hardening, PlantedLinksAtPredictableTemporaryNamesAreNotFollowed) {
   const int planted = host->inside([] {
     int failed = ::symlink(kVictim.c_str(), "/var/tmp/VelaPPDFiles4.0-5.tar");
     for (int pid = 1; pid <= 400; ++pid) {
-      for (const char* prefix : {"/tmp/KORLPD", "/tmp/KORLPRNG"}) {
-        failed |= ::symlink(kVictim.c_str(), (prefix + std::to_string(pid)).c_str());
+      for (std::string name : {"/tmp/KORLPD", "/tmp/KORLPRNG"}) {
+        failed |= ::symlink(kVictim.c_str(), (name + std::to_string(pid)).c_str());
       }
     }
     return failed == 0 ? 0 : 1;
@@ -128,54 +118,13 @@ TEST(Hardening, PlantedLinksAtPredictableTemporaryNamesAreNotFollowed) {
   host->writeFile("/opt/tam/velaInfo2.0", "#\n# Vela 2.0 Information File\n#\nUSRDIR          /opt/tam\n");
   addQueue(*host, "lab1");
   // Without KORLPMODE and without a scheduler every process probe runs, and "lpd -V".
-  const RunResult probed = runSetup(*host, asAdministrator({}));
-  EXPECT_EQ(probed.status, 0) << probed.err;
+  EXPECT_EQ(runSetup(*host, asAdministrator({})).status, 0);
   EXPECT_TRUE(contains(host->log(), "System Scheduler = Unknown\n")) << host->log();
-  const RunResult upgraded = runSetup(*host);
-  EXPECT_EQ(upgraded.status, 0) << upgraded.err;
+  EXPECT_EQ(runSetup(*host).status, 0);
   EXPECT_TRUE(contains(host->log(), "To: /var/tmp/VelaPPDFiles4.0-5.tar.\n")) << host->log();
   EXPECT_FALSE(host->isSymlink("/var/tmp/VelaPPDFiles4.0-5.tar"));
   EXPECT_TRUE(isNewPPD(host->readFile("/etc/cups/ppd/lab1.ppd")));
   EXPECT_EQ(host->readFile(kVictim), "victim\n");
-}
-
-struct FullDiskCase {
-  const char* mountPoint;
-  std::vector<std::pair<std::string, std::string>> keptFiles;  // laid out after the mount
-  std::vector<std::string> logLines;
-};
-
-// A full file system under a file the run replaces: the old file stays whole
-// and the log says why.
-TEST(Hardening, FullDiskKeepsOldFiles) {
-  REQUIRE_SANDBOX();
-  const std::string info = "#\n# Vela 4.0 Information File\n#\nUSRDIR          /opt/tam\n";
-  const FullDiskCase cases[] = {
-      {"/etc/cups/ppd", {{"/etc/cups/ppd/lab1.ppd", oldPPD()}}, {"Keeping /etc/cups/ppd/lab1.ppd as it was: "}},
-      {"/tmp", {{"/etc/cups/ppd/lab1.ppd", oldPPD()}}, {"Keeping /etc/cups/ppd/lab1.ppd as it was: "}},
-      {"/opt/tam",
-       {{"/opt/tam/velaInfo2.0", info}, {"/opt/tam/velaInfo4.0", info + "# earlier\n"}, {"/opt/tam/etc/UNINSTALLVELA", "#!/bin/sh\n"}},
-       {"Could not write /opt/tam/velaInfo4.0: ", "Could not write /opt/tam/etc/UNINSTALLVELA: "}},
-  };
-  for (const FullDiskCase& c : cases) {
-    SCOPED_TRACE(c.mountPoint);
-    auto host = productHost();
-    const std::string mount = c.mountPoint;
-    ASSERT_EQ(host->shell("mount -t tmpfs -o size=8m tmpfs " + mount).status, 0);
-    if (mount == "/opt/tam") host->installProduct("/opt/tam");
-    if (mount != "/etc/cups/ppd") addQueue(*host, "lab1");
-    for (const auto& [path, content] : c.keptFiles) host->writeFile(path, content, 0644);
-    host->shell("dd if=/dev/zero of=" + mount + "/zz-fill bs=4k 2>/dev/null");
-    const RunResult result = runSetup(*host);
-    EXPECT_EQ(result.status, 0) << result.err;
-    for (const auto& [path, content] : c.keptFiles) EXPECT_EQ(host->readFile(path), content) << path;
-    const std::string log = host->log();
-    for (const std::string& line : c.logLines) {
-      EXPECT_TRUE(contains(log, line)) << line << "\n---\n" << log;
-      EXPECT_TRUE(contains(log, "No space left on device")) << log;
-    }
-    EXPECT_EQ(host->shell("ls -a " + mount + " | grep vela-new").out, "");
-  }
 }
 
 // SIGKILL at random moments of an update of 30 queues: each queue PPD is
@@ -183,17 +132,14 @@ TEST(Hardening, FullDiskKeepsOldFiles) {
 TEST(Hardening, KilledUpdateLeavesWholePPDs) {
   REQUIRE_SANDBOX();
   auto host = productHost();
-  std::vector<std::string> queues;
-  for (int i = 1; i <= 30; ++i) queues.push_back("q" + std::to_string(i));
-  for (const std::string& queue : queues) addQueue(*host, queue);
+  for (int i = 1; i <= 30; ++i) addQueue(*host, "q" + std::to_string(i));
   // A new PPD of some 2 MB keeps each replacement busy long enough to be hit.
-  const RunResult padded = host->shell(
-      "cd /opt/tam/ppd && gzip -d Marlo_Ardent_110-PCL.ppd.gz && { head -n -1 Marlo_Ardent_110-PCL.ppd; "
-      "yes '*% padding of a large PPD, padding of a large PPD, padding of a large PPD, padding of a large' | "
-      "head -n 20000; tail -n 1 Marlo_Ardent_110-PCL.ppd; } > big && mv big Marlo_Ardent_110-PCL.ppd && "
-      "gzip Marlo_Ardent_110-PCL.ppd");
-  ASSERT_EQ(padded.status, 0) << padded.err;
-  ASSERT_EQ(host->shell("mkdir /root/old && cp -p /etc/cups/ppd/* /root/old/").status, 0);
+  ASSERT_EQ(host->shell("cd /opt/tam/ppd && p=Marlo_Ardent_110-PCL.ppd && gzip -d $p.gz && { head -n -1 $p; "
+                        "yes '*% padding of a large PPD, padding of a large PPD, padding of a large PPD' | "
+                        "head -n 25000; tail -n 1 $p; } > big && mv big $p && gzip $p && "
+                        "mkdir /root/old && cp -p /etc/cups/ppd/* /root/old/")
+                .status,
+            0);
   host->writeFile("/etc/cups/ppd/.vela-new-Ab12Cd", oldPPD().substr(0, 2000));
   const std::string restore = "rm -rf /etc/cups/ppd && mkdir /etc/cups/ppd && cp -p /root/old/* /etc/cups/ppd/";
 
@@ -230,56 +176,80 @@ TEST(Hardening, KilledUpdateLeavesWholePPDs) {
     }
   }
   EXPECT_EQ(seen["old"] + seen["new"], 600);
-  std::printf("%d old and %d new queue PPDs seen after the kills, update time %.2f s\n", seen["old"], seen["new"], seconds);
+  std::printf("After the kills: %d old and %d new PPDs; update time %.2f s\n", seen["old"], seen["new"], seconds);
 }
 
-struct OddHostCase {
+struct HostCase {
   const char* name;
-  const char* prepare;  // shell script run as root before setup
+  std::string prepare;  // run as root once the product and lab1 are in place
   uid_t uid;
   bool logged;                     // whether the log file can be written
-  std::vector<std::string> lines;  // what the run reports, the last one last
+  std::vector<std::string> lines;  // what the run reports, in this order
   bool updated;                    // whether lab1 gets its new PPD
+  bool records = false;            // whether the information file and script are laid out to be kept
 };
 
-// Odd hosts and users: the run ends with its messages and status 0, and a
-// user other than root changes nothing at all.
-TEST(Hardening, OddHostsEndCleanly) {
+// Shell text that fills the file system of dir, once a tmpfs has been
+// mounted there over what it held.
+std::string fullTmpfsOn(const std::string& dir) {
+  return "cp -a " + dir + " /root/saved && mount -t tmpfs -o size=8m tmpfs " + dir + " && cp -a /root/saved/. " + dir +
+         " && { dd if=/dev/zero of=" + dir + "/zz-fill bs=4k 2>/dev/null || true; }";
+}
+
+// Full disks, odd hosts and users: the run ends with its messages and status
+// 0, the files it replaces stay whole, and a user other than root changes
+// nothing at all.
+TEST(Hardening, FullDisksAndOddHostsEndCleanly) {
   REQUIRE_SANDBOX();
   const std::string finished = "Finishing Vela 4.0-0 installation";
-  const OddHostCase cases[] = {
+  const std::string kept = "Keeping /etc/cups/ppd/lab1.ppd as it was: ";
+  const std::string info = "#\n# Vela 4.0 Information File\n#\nUSRDIR          /opt/tam\n";
+  const HostCase cases[] = {
+      {"full /etc/cups/ppd", fullTmpfsOn("/etc/cups/ppd"), 0, true, {kept + "write: No space left on device.\n"},
+       false},
+      {"full /tmp", fullTmpfsOn("/tmp"), 0, true, {"No space left on device!\n", kept, finished}, false},
+      {"full /opt/tam", fullTmpfsOn("/opt/tam"), 0, true,
+       {"Could not write /opt/tam/velaInfo4.0: write: No space left on device. The previous file is kept.\n",
+        "Could not write /opt/tam/etc/UNINSTALLVELA: write: No space left on device. The previous script is kept.\n",
+        finished},
+       true, true},
       {"not root", "", 1000, false, {"\tYou must be root to be able\n\tto install Vela!\n"}, false},
       {"read-only /var/log", "mount --bind /var/log /var/log && mount -o remount,bind,ro /var/log", 0, false,
        {"to /etc/cups/ppd/lab1.ppd: result=0\n", "CUPS reset returned with: 0\n"}, true},
       {"no /tmp", "umount /tmp && for i in 1 2 3 4 5; do rm -rf /tmp 2>/dev/null && break; done; test ! -e /tmp", 0,
        true,
        {"Cannot create a temporary file in /tmp: No such file or directory.\n", "CUPS Version : 1400//",
-        "Keeping /etc/cups/ppd/lab1.ppd as it was: no merged PPD.\n", finished},
+        kept + "no merged PPD.\n", finished},
        false},
       {"read-only /etc/cups", "mount --bind /etc/cups /etc/cups && mount -o remount,bind,ro /etc/cups", 0, true,
-       {"Keeping /etc/cups/ppd/lab1.ppd as it was: create file beside target: Read-only file system.\n", finished},
-       false},
+       {kept + "create file beside target: Read-only file system.\n", finished}, false},
   };
-  const std::string listing =
-      "ls -laR --full-time /opt /etc/cups /var/tmp /var/log /tmp /usr/share/ppd 2>&1; ls -la --full-time /usr/bin/korgsfilter 2>&1";
-  for (const OddHostCase& c : cases) {
+  const std::string listing = "ls -laR --full-time /opt /etc/cups /var/tmp /var/log /tmp /usr/share/ppd 2>&1; "
+                              "ls -la --full-time /usr/bin/korgsfilter 2>&1";
+  for (const HostCase& c : cases) {
     SCOPED_TRACE(c.name);
     auto host = productHost();
     addQueue(*host, "lab1");
-    const RunResult prepared = host->shell(c.prepare);
-    ASSERT_EQ(prepared.status, 0) << prepared.err;
+    const std::vector<std::pair<std::string, std::string>> replaced = {{"/opt/tam/velaInfo2.0", info},
+                                                                       {"/opt/tam/velaInfo4.0", info + "# earlier\n"},
+                                                                       {"/opt/tam/etc/UNINSTALLVELA", "#!/bin/sh\n"}};
+    for (const auto& [path, content] : replaced) {
+      if (c.records) host->writeFile(path, content);
+    }
+    ASSERT_EQ(host->shell(c.prepare).status, 0);
     const std::string before = host->shell(listing).out;
     const RunResult result = runSetup(*host, asAdministrator({"KORLPMODE=CUPS"}, c.uid));
     EXPECT_EQ(result.status, 0) << result.err;
     const std::string report = c.logged ? host->log() : result.err;
     std::size_t at = 0;
     for (const std::string& line : c.lines) {
-      at = report.find(line, at);
+      at = report.find(line, at == std::string::npos ? 0 : at);
       EXPECT_NE(at, std::string::npos) << line << "\n---\n" << report << "\n---\n" << result.err;
     }
-    EXPECT_EQ(isNewPPD(host->readFile("/etc/cups/ppd/lab1.ppd")), c.updated) << report;
-    if (c.uid != 0) {
-      EXPECT_EQ(host->shell(listing).out, before);
-    }
+    const std::string lab1 = host->readFile("/etc/cups/ppd/lab1.ppd");
+    EXPECT_EQ(c.updated ? isNewPPD(lab1) : lab1 == oldPPD(), true) << report;
+    for (const auto& [path, content] : replaced) EXPECT_TRUE(!c.records || host->readFile(path) == content) << path;
+    EXPECT_EQ(host->shell("ls -a /etc/cups/ppd /opt/tam /opt/tam/etc | grep vela-new").out, "");
+    EXPECT_TRUE(c.uid == 0 || host->shell(listing).out == before);
   }
 }

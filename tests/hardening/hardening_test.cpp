@@ -190,9 +190,10 @@ struct HostCase {
 };
 
 // Shell text that fills the file system of dir, once a tmpfs has been
-// mounted there over what it held.
+// mounted there over what it held (room enough for a sanitizer build's
+// setup binary in /opt/tam/bin).
 std::string fullTmpfsOn(const std::string& dir) {
-  return "cp -a " + dir + " /root/saved && mount -t tmpfs -o size=8m tmpfs " + dir + " && cp -a /root/saved/. " + dir +
+  return "cp -a " + dir + " /root/saved && mount -t tmpfs -o size=64m tmpfs " + dir + " && cp -a /root/saved/. " + dir +
          " && { dd if=/dev/zero of=" + dir + "/zz-fill bs=4k 2>/dev/null || true; }";
 }
 

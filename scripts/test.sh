@@ -13,13 +13,13 @@ jobs=$(nproc)
 echo "== build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
-ctest --test-dir build --output-on-failure -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs" | tee build/ctest.log
 
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=ON >/dev/null
 cmake --build build-sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
+  ctest --test-dir build-sanitize --output-on-failure -j "$jobs" | tee build-sanitize/ctest.log
 
 if [ -f fuzz/CMakeLists.txt ]; then
   echo "== fuzz the parsers of outside text"
@@ -27,3 +27,8 @@ if [ -f fuzz/CMakeLists.txt ]; then
   cmake --build build-fuzz -j "$jobs" --target vela_fuzzers
   bash fuzz/run-all.sh build-fuzz/fuzz "${VELA_FUZZ_SECONDS:-30}"
 fi
+
+# One closing line for the whole run: every stage above stops the script on
+# its first failure, so reaching here means all passed.
+passed=$(awk '/tests passed, 0 tests failed out of/ { n += $NF } END { print n + 0 }' build/ctest.log build-sanitize/ctest.log)
+echo "summary: ${passed} passed, 0 failed"

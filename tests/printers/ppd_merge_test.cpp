@@ -5,9 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -18,8 +16,6 @@
 
 namespace {
 
-const std::string kFixtures = VELA_SOURCE_DIR "/tests/printers/fixtures/";
-
 // A file that lives only in memory, reached by its /proc path so that libcups
 // and child programs can open it.
 struct MemFile {
@@ -29,11 +25,6 @@ struct MemFile {
   std::string path() const { return "/proc/self/fd/" + std::to_string(fd); }
   const int fd = memfd_create("vela-test", 0);
 };
-
-std::string readWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 std::string commandOutput(const std::string& command) {
   std::string text;
@@ -71,9 +62,7 @@ std::map<std::string, std::string> defaultsOf(const std::string& ppd) {
   return defaults;
 }
 
-// 312 rows, names of at most 28 characters, ids 1 to 311 with two of them on
-// two rows each; a model text gets the id of the first row contained in it,
-// and two names are contained in later, longer ones.
+// 312 rows of at most 28 characters, ids 1-311 (two on two rows), first contained row wins.
 TEST(ModelTable, HasTheStatedShapeAndFirstMatchWins) {
   const auto rows = modelTable();
   ASSERT_EQ(rows.size(), 312u);
@@ -94,20 +83,18 @@ TEST(ModelTable, HasTheStatedShapeAndFirstMatchWins) {
   EXPECT_EQ(shadowed, 2);
 }
 
-// Both generations pass cupstestppd, and the queue search finds the compressed
-// current PPD of each previous-generation one, reading each PPD once.
+// Both generations pass cupstestppd; each old PPD's compressed successor is found, each read once.
 TEST(ProductPPDs, NewPPDOfEachOldOneIsFound) {
-  const std::string currentDir = VELA_PRODUCT_DIR "/ppd";
   const long opensBefore = candidateOpenCount();
-  ASSERT_EQ(std::distance(std::filesystem::directory_iterator(VELA_OLD_PPD_DIR), {}), 312);
+  int found = 0;
   for (const auto& entry : std::filesystem::directory_iterator(VELA_OLD_PPD_DIR)) {
-    const std::string name = entry.path().filename();
     PrinterEntry queue;
     queue.modelText = getPPDModel(entry.path(), queue.pdlKind, queue.modelId).value_or("");
-    std::string found;
-    EXPECT_EQ(findPPDInDir(currentDir, queue, found), 1) << name;
-    EXPECT_EQ(found, currentDir + "/" + name + ".gz");
+    std::string path;
+    found += findPPDInDir(VELA_PRODUCT_DIR "/ppd", queue, path) == 1 &&
+             path == VELA_PRODUCT_DIR "/ppd/" + entry.path().filename().string() + ".gz";
   }
+  EXPECT_EQ(found, 312);
   EXPECT_LE(candidateOpenCount() - opensBefore, 2 * 312);
   EXPECT_TRUE(access("/usr/bin/cupstestppd", X_OK) != 0 ||
               system("cupstestppd -q " VELA_OLD_PPD_DIR "/*.ppd " VELA_PRODUCT_DIR "/ppd/*.ppd.gz") == 0);
@@ -123,68 +110,47 @@ TEST(ParseDefaultLine, TakesKeywordAndFirstValueWordWithinTheirLimits) {
   EXPECT_EQ(value, std::string(79, 'v'));
 }
 
-// Old defaults replace the new PPD's inside option blocks; an option only in
-// the new PPD, "*DefaultColorSep" and the JCL block keep theirs.
-TEST(ProcessNewPPD, CarriesOldDefaultsIntoTheOptionBlocks) {
-  const auto [output, log] = merge(readWholeFile(kFixtures + "tessel_new.ppd"), kFixtures + "tessel_old.ppd");
-  EXPECT_EQ(output, readWholeFile(kFixtures + "tessel_merged.ppd"));
-  EXPECT_NE(log.find("processNewPPD(nOptions=6)\n"), std::string::npos);
-  EXPECT_NE(log.find("processNewPPD: Setting new option: *PageSize/Letter.\n"), std::string::npos);
-  EXPECT_EQ(log.find("*JCLEconomode"), std::string::npos) << log;
-}
-
-// No newline at the end, a line of 1,000 characters, NUL bytes.
-TEST(ProcessNewPPD, UntidyInput) {
+// No newline at the end, a line of 1,000 characters, NUL bytes; 10,000 options.
+TEST(ProcessNewPPD, UntidyAndHugeInput) {
+  const std::string open = "*OpenUI *PageSize: PickOne\n";
   OptionList list;
   addOptList(&list, {"PageSize", "Letter", 1});
-  const std::string open = "*OpenUI *PageSize: PickOne\n";
   EXPECT_EQ(merge(open + "*DefaultPageSize: A4", "", list).first, open + "*DefaultPageSize: Letter\n");
-  const std::string out = merge(open + "*DefaultPageSize: A4 " + std::string(1000, 'y') + "\n" +
-                                    std::string("*PageSize A4: \"x\0y\"\n*CloseUI: *PageSize\n", 40), "", list).first;
-  EXPECT_EQ(out.find("*DefaultPageSize: Letter\n"), open.size());
-  EXPECT_TRUE(out.ends_with("*CloseUI: *PageSize\n")) << out;
+  std::string out = merge(open + "*DefaultPageSize: A4 " + std::string(1000, 'y') + "\n" +
+                              std::string("*PageSize A4: \"x\0y\"\n*CloseUI: *PageSize\n", 40), "", list).first;
+  EXPECT_TRUE(out.find("*DefaultPageSize: Letter\n") == open.size() && out.ends_with("*CloseUI: *PageSize\n"));
   EXPECT_EQ(out.find('\0'), std::string::npos);
-}
-
-TEST(ProcessNewPPD, TenThousandOptionsStayFast) {
-  std::string oldPPD = readWholeFile(kFixtures + "tessel_old.ppd"), newPPD;
+  std::string oldPPD = "*PPD-Adobe: \"4.3\"\n", newPPD;
   for (int i = 0; i < 10000; ++i) {
-    const std::string o = "Opt" + std::to_string(i);
-    const std::string choices = "\n*" + o + " A: \"\"\n*" + o + " B: \"\"\n*CloseUI: *" + o + "\n";
+    const std::string o = "Opt" + std::to_string(i), choices = "\n*" + o + " A: \"\"\n*" + o + " B: \"\"\n*CloseUI: *" + o + "\n";
     oldPPD += "*OpenUI *" + o + ": PickOne\n*Default" + o + ": B" + choices;
     newPPD += "*OpenUI *" + o + ": PickOne\n*Default" + o + ": A" + choices;
   }
   const auto start = std::chrono::steady_clock::now();
-  const std::string out = merge(newPPD, MemFile(oldPPD).path()).first;
+  out = merge(newPPD, MemFile(oldPPD).path()).first;
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-  EXPECT_NE(out.find("*DefaultOpt9999: B\n"), std::string::npos);
-  EXPECT_EQ(out.find(": A\n"), std::string::npos);
+  EXPECT_TRUE(out.find("*DefaultOpt9999: B\n") != std::string::npos && out.find(": A\n") == std::string::npos);
 }
 
 int failuresOf(const std::string& ppd) {
   return std::stoi("0" + commandOutput("cupstestppd -W none " + MemFile(ppd).path() + " 2>&1 | grep -c FAIL"));
 }
 
-// ppd with the "*Default<keyword>: <from>" lines set to the option's first
-// other choice (as CUPS writes a default that a user chose), or "".
-std::string withOtherDefault(const std::string& ppd, const std::string& keyword, const std::string& from,
-                             std::string& choice) {
-  const std::string start = "\n*" + keyword + " ";
+// ppd with its "*Default<keyword>: <from>" line set to the option's first other choice (as CUPS writes a
+// user's default), or "".
+std::string withOtherDefault(std::string ppd, const std::string& keyword, const std::string& from, std::string& choice) {
+  const std::string start = "\n*" + keyword + " ", line = "\n*Default" + keyword + ": " + from;
   for (std::size_t at = ppd.find(start); at != std::string::npos && choice.empty(); at = ppd.find(start, at + 1)) {
     choice = ppd.substr(at + start.size(), ppd.find_first_of("/:\n", at + start.size()) - at - start.size());
     if (choice == from || choice.find(' ') != std::string::npos) choice.clear();
   }
-  const std::regex special(R"([.^$|()\[\]{}*+?\\])");
-  const std::string line = std::regex_replace("\n*Default" + keyword + ": " + from, special, R"(\$&)");
-  const std::string changed =
-      std::regex_replace(ppd, std::regex(line + "(?=\r?\n|$)"), "\n*Default" + keyword + ": " + choice);
-  return choice.empty() || changed == ppd ? "" : changed;
+  const std::size_t at = ppd.find(line), end = at + line.size();
+  if (choice.empty() || at == std::string::npos || (end < ppd.size() && ppd.find_first_of("\r\n", end) != end)) return "";
+  return ppd.replace(end - from.size(), from.size(), choice);
 }
 
-// Eight PPDs of the driver's list, each copied as an "old" PPD with another
-// default for every "*OpenUI" option (where cupstestppd judges that no worse)
-// and merged into the original: libcups must read every carried default back,
-// and cupstestppd must judge the result no worse.
+// Eight PPDs of the driver's list, copied as "old" PPDs with other "*OpenUI" defaults (where cupstestppd
+// judges them no worse), merged into the original: libcups reads every carried default, cupstestppd no worse.
 TEST(RealWorldPPDs, MergedPPDKeepsTheOldDefaultsAndStaysValid) {
   const std::string driver = "/usr/lib/cups/driver/openprinting-ppds";
   if (access(driver.c_str(), X_OK) != 0 || system("command -v cupstestppd >/dev/null") != 0) {

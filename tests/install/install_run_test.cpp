@@ -93,7 +93,6 @@ TEST(InstallRun, FromAnotherDirectoryMarksFailedCopiesAndCopiesEveryFileWithItsM
   EXPECT_EQ(host.mode("/opt"), 0755u);
 
   host.copyIn("/usr/bin/cp", "/usr/bin/cp");
-  host.remove("/var/log/Vela4.0_UpdateLog");
   host.shell("chmod 600 /srv/vela/etc/* /srv/vela/bin/*");
   host.makeSymlink("/srv/elsewhere", "/usr/bin/korgsfilter");
   log = runSetup(host, {kSrvSetup});

@@ -16,8 +16,7 @@
 
 namespace {
 
-// A file that lives only in memory, reached by its /proc path so that libcups
-// and child programs can open it.
+// A file only in memory, reached by its /proc path so that libcups and child programs can open it.
 struct MemFile {
   explicit MemFile(const std::string& text) { EXPECT_EQ(write(fd, text.data(), text.size()), ssize_t(text.size())); }
   ~MemFile() { close(fd); }
@@ -35,22 +34,21 @@ std::string commandOutput(const std::string& command) {
   return text;
 }
 
-// processNewPPD over newPPD with the old defaults of oldPath: output and log.
-std::pair<std::string, std::string> merge(const std::string& newPPD, const std::string& oldPath, OptionList list = {}) {
+// processNewPPD over newPPD with the old defaults of oldPath (its log silenced).
+std::string merge(const std::string& newPPD, const std::string& oldPath, OptionList list = {}) {
   int count = static_cast<int>(list.entries.size());
   if (!oldPath.empty()) readOldDefaults(oldPath, list, count);
   char* buffer = nullptr;
   std::size_t size = 0;
-  std::FILE* in = fmemopen(const_cast<char*>(newPPD.data()), newPPD.size(), "r");
-  std::FILE* out = open_memstream(&buffer, &size);
+  std::FILE *in = fmemopen(const_cast<char*>(newPPD.data()), newPPD.size(), "r"), *out = open_memstream(&buffer, &size);
   testing::internal::CaptureStderr();
   EXPECT_EQ(processNewPPD(in, out, list, count), 0);
-  std::string log = testing::internal::GetCapturedStderr();
+  testing::internal::GetCapturedStderr();
   std::fclose(in);
   std::fclose(out);
-  std::string output(buffer, size);
+  const std::string output(buffer, size);
   free(buffer);
-  return {output, log};
+  return output;
 }
 
 std::map<std::string, std::string> defaultsOf(const std::string& ppd) {
@@ -115,9 +113,9 @@ TEST(ProcessNewPPD, UntidyAndHugeInput) {
   const std::string open = "*OpenUI *PageSize: PickOne\n";
   OptionList list;
   addOptList(&list, {"PageSize", "Letter", 1});
-  EXPECT_EQ(merge(open + "*DefaultPageSize: A4", "", list).first, open + "*DefaultPageSize: Letter\n");
+  EXPECT_EQ(merge(open + "*DefaultPageSize: A4", "", list), open + "*DefaultPageSize: Letter\n");
   std::string out = merge(open + "*DefaultPageSize: A4 " + std::string(1000, 'y') + "\n" +
-                              std::string("*PageSize A4: \"x\0y\"\n*CloseUI: *PageSize\n", 40), "", list).first;
+                              std::string("*PageSize A4: \"x\0y\"\n*CloseUI: *PageSize\n", 40), "", list);
   EXPECT_TRUE(out.find("*DefaultPageSize: Letter\n") == open.size() && out.ends_with("*CloseUI: *PageSize\n"));
   EXPECT_EQ(out.find('\0'), std::string::npos);
   std::string oldPPD = "*PPD-Adobe: \"4.3\"\n", newPPD;
@@ -127,7 +125,7 @@ TEST(ProcessNewPPD, UntidyAndHugeInput) {
     newPPD += "*OpenUI *" + o + ": PickOne\n*Default" + o + ": A" + choices;
   }
   const auto start = std::chrono::steady_clock::now();
-  out = merge(newPPD, MemFile(oldPPD).path()).first;
+  out = merge(newPPD, MemFile(oldPPD).path());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
   EXPECT_TRUE(out.find("*DefaultOpt9999: B\n") != std::string::npos && out.find(": A\n") == std::string::npos);
 }
@@ -175,7 +173,7 @@ TEST(RealWorldPPDs, MergedPPDKeepsTheOldDefaultsAndStaysValid) {
       expected[keyword] = choice;
       ++carried;
     }
-    const std::string merged = merge(original, MemFile(old).path()).first;
+    const std::string merged = merge(original, MemFile(old).path());
     EXPECT_EQ(defaultsOf(merged), expected) << uri;
     EXPECT_LE(failuresOf(merged), baseline) << uri;
   }

@@ -1,6 +1,5 @@
-// The printer list and update on a sandbox host: which PPDs count as queues of
-// the product, the information file's printers block, and the update of each
-// queue (question, new PPD with its defaults, backup, velaConfig, restart).
+// The printer list (which PPDs are the product's queues, the information file's printers block) and the
+// update of each queue (question, new PPD with its defaults, backup, velaConfig, restart) on a sandbox host.
 #include <algorithm>
 #include <fstream>
 #include <map>
@@ -31,8 +30,7 @@ int countOf(const std::string& text, const std::string& part) {
 
 std::string withModel(std::string ppd, const char* m) { return ppd.replace(ppd.find("Tessel 1200dn PCL\""), 17, m); }
 
-// The queues' PPDs in the CUPS ppd directory, the compressed new PPD of the
-// fixtures' model and stubs for the restart.
+// The queues' PPDs, the compressed new PPD of the fixtures' model and stubs for the restart.
 void prepare(SandboxHost& host, const std::vector<std::pair<std::string, std::string>>& queues) {
   host.remove("/etc/cups/ppd");
   for (const char* stub : {"/usr/bin/systemctl", "/usr/sbin/service"}) host.installStub(stub);
@@ -41,16 +39,14 @@ void prepare(SandboxHost& host, const std::vector<std::pair<std::string, std::st
   for (const auto& [file, ppd] : queues) host.writeFile("/etc/cups/ppd/" + file, ppd, 0640);
 }
 
-// Runs fn inside the view and returns the text it made, which a child's exit
-// status could not hold.
+// Runs fn inside the view and returns the text it made (more than an exit status holds).
 std::string insideText(SandboxHost& host, const std::function<std::string()>& fn) {
   host.remove("/inside-result");
   host.inside([&fn] { return std::ofstream("/inside-result") << fn() ? 0 : 1; });
   return host.exists("/inside-result") ? host.readFile("/inside-result") : "";
 }
 
-// Lists the queues and updates them in the view, answering from answers:
-// "count result".
+// Lists the queues and updates them in the view, answering from answers: "count result".
 std::string update(SandboxHost& host, const std::string& answers = "", int query = 0) {
   host.writeFile("/answers", answers);
   return insideText(host, [query] {
@@ -67,8 +63,7 @@ std::string update(SandboxHost& host, const std::string& answers = "", int query
   });
 }
 
-// A PPD of 35 lines: the model line on line 2, "*% Vela version: 1" on line 3
-// unless other lines are given by number.
+// A PPD of 35 lines: the model line on line 2, "*% Vela version: 1" on line 3 unless lines are given.
 std::string queuePPD(const std::string& modelLine, std::map<int, std::string> lines = {}, const char* eol = "\n") {
   lines.try_emplace(1, "*PPD-Adobe: \"4.3\"");
   lines.try_emplace(2, modelLine);
@@ -95,19 +90,15 @@ TEST(GetInstalledPrinters, ListsOnlyCurrentProductPPDs) {
   EXPECT_EQ(update(host), "6 1");
   const std::string log = host.log(), report = log.substr(0, log.find("List of Marlo PPD files to install: 6.\n"));
   const std::string listed[] = {"lab1", "zero-then-one", "crlf", "untidy", longName.substr(0, 79)};
-  for (const std::string& queue : listed)
-    EXPECT_NE(report.find("Printer : " + queue + ".\n"), std::string::npos) << queue;
+  for (const std::string& queue : listed) EXPECT_NE(report.find("Printer : " + queue + ".\n"), std::string::npos);
   for (const std::string queue : {"late", "v2", "acme", "nopdl", "longmodel"})
     EXPECT_EQ(report.find("Printer : " + queue + ".\n"), std::string::npos) << queue;
-  EXPECT_NE(report.find("Printer : lab1.\n\tPPD File: /etc/cups/ppd/lab1.ppd.O.\n"
-                        "\tModel   : \"Marlo Tessel 2100dn PCL\".\n\tMarlo ID: " +
-                        std::to_string(findModelId("Tessel 2100dn")) + ".\n\tPDL     : PCL.\n"),
-            std::string::npos);
+  EXPECT_NE(report.find("Printer : lab1.\n\tPPD File: /etc/cups/ppd/lab1.ppd.O.\n\tModel   : \"Marlo Tessel 2100dn PCL\".\n"
+                        "\tMarlo ID: " + std::to_string(findModelId("Tessel 2100dn")) + ".\n\tPDL     : PCL.\n"), std::string::npos);
   EXPECT_NE(report.find("\tPPD File: /etc/cups/ppd/" + longName + ".ppd.\n"), std::string::npos);
 }
 
-// The block after "%%KORBLOCK_PRINTERS_BEGIN" up to its end marker or the end
-// of the file: "result counter" and the names.
+// The block after "%%KORBLOCK_PRINTERS_BEGIN" up to its end marker or the file's end: "result counter" names.
 TEST(GetInfoPrinters, ReadsThePrintersBlock) {
   REQUIRE_SANDBOX();
   const std::string longName(100, 'n');
@@ -148,8 +139,7 @@ TEST(PrinterUpdate, AsksForEachQueue) {
   }
 }
 
-// No new PPD of the model, a candidate that does not decompress, and a /tmp
-// with room for the work copy of a plain candidate but not for the merged PPD.
+// No new PPD of the model, a candidate that does not decompress, a /tmp too small for the merged PPD.
 TEST(PrinterUpdate, QueueWithoutUsableNewPPDKeepsItsPPD) {
   REQUIRE_SANDBOX();
   SandboxHost host;
@@ -161,9 +151,9 @@ TEST(PrinterUpdate, QueueWithoutUsableNewPPDKeepsItsPPD) {
   ASSERT_EQ(host.shell("mount -t tmpfs -o size=16k tmpfs /tmp").status, 0);
   EXPECT_EQ(update(host), "3 1");
 
-  EXPECT_EQ(host.readFile("/etc/cups/ppd/nomodel.ppd"), withModel(kOld, "Tessel 1400dn PCL"));
-  EXPECT_EQ(host.readFile("/etc/cups/ppd/broken.ppd"), withModel(kOld, "Tessel 2100dn PCL"));
-  EXPECT_EQ(host.readFile("/etc/cups/ppd/lab1.ppd"), kOld);
+  for (const auto& [file, model] : {std::pair{"nomodel", "Tessel 1400dn PCL"}, {"broken", "Tessel 2100dn PCL"},
+                                     {"lab1", "Tessel 1200dn PCL"}})
+    EXPECT_EQ(host.readFile("/etc/cups/ppd/" + std::string(file) + ".ppd"), withModel(kOld, model)) << file;
   const std::string log = host.log();
   for (const char* line : {"PPD NOT FOUND!\nCopying  to /etc/cups/ppd/nomodel.ppd: result=-1\n",
                            "Problem decompressing: /tmp/korin", "Copying  to /etc/cups/ppd/broken.ppd: result=-1\n",
@@ -172,9 +162,8 @@ TEST(PrinterUpdate, QueueWithoutUsableNewPPDKeepsItsPPD) {
   EXPECT_EQ(host.listDir("/tmp"), std::vector<std::string>{});
 }
 
-// The installer upgrades queues made from the previous generation of the
-// product's PPDs: lab1 (CRLF lines) beside CUPS's older copy lab1.ppd.O, in
-// both directory orders, and a queue whose PPD libcups cannot open.
+// setup upgrades a queue of the previous generation (CRLF lines) beside CUPS's older copy lab1.ppd.O, in both
+// directory orders, and leaves a queue whose PPD libcups cannot open.
 TEST(PrinterUpdateRun, SetupUpgradesQueuesOfThePreviousGeneration) {
   REQUIRE_SANDBOX();
   std::string old;

@@ -52,8 +52,9 @@ TEST(Deinstall, RemovesTheQueuesAfterTheHeadRetryingAFailingLpadminAndNothingEls
   const std::string w79(79, 'w');
   std::string hostile = "Default\n";
   std::vector<std::string> hostileNames;
-  for (const std::string name : {"a b", "it's", "say \"hi\"", "x;touch /tmp/pwned", "$(touch /tmp/pwned)",
-                                 "`touch /tmp/pwned`", "../../srv/victim", "..", ".", std::string(200, 'v').c_str()}) {
+  for (const std::string& name : std::vector<std::string>{"a b", "it's", "say \"hi\"", "x;touch /tmp/pwned",
+                                                          "$(touch /tmp/pwned)", "`touch /tmp/pwned`", "../../srv/victim",
+                                                          "..", ".", std::string(200, 'v')}) {
     hostile += name + "\n";
     hostileNames.push_back(name.substr(0, 79));
   }

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "support/sandbox_host.h"
+#include "sandbox/sandbox_host.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <map>
 #include <string>
 
-#include "e2e/upgrade_scenario.h"
-#include "support/real_cups.h"
-#include "support/sandbox_host.h"
+#include "sandbox/upgrade_scenario.h"
+#include "sandbox/real_cups.h"
+#include "sandbox/sandbox_host.h"
 
 namespace {
 

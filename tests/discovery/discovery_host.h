@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/sandbox_host.h"
+#include "sandbox/sandbox_host.h"
 
 // Removes every way this host could restart CUPS but a stub systemctl.
 inline void stubRestart(SandboxHost& host, int systemctlExit = 0) {

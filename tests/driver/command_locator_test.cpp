@@ -2,7 +2,7 @@
 // the candidate directories can be laid out freely.
 #include "discovery/command_locator.h"
 #include "driver/settings.h"
-#include "support/sandbox_host.h"
+#include "sandbox/sandbox_host.h"
 
 namespace {
 

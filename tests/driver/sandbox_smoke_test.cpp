@@ -3,7 +3,7 @@
 // their own pid namespace.
 #include <unistd.h>
 
-#include "support/sandbox_host.h"
+#include "sandbox/sandbox_host.h"
 
 TEST(SandboxHost, KeepsEverythingInsideTheView) {
   REQUIRE_SANDBOX();

@@ -2,7 +2,7 @@
 // sandbox host, with its messages on the console and in the log.
 #include <gtest/gtest.h>
 
-#include "support/sandbox_host.h"
+#include "sandbox/sandbox_host.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <regex>
 
-#include "e2e/upgrade_scenario.h"
+#include "sandbox/upgrade_scenario.h"
 
 namespace {
 

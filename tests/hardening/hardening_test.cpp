@@ -5,7 +5,7 @@
 #include <random>
 #include <sstream>
 
-#include "support/sandbox_host.h"
+#include "sandbox/sandbox_host.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // uninstall script it writes, upgrades, failures, SELinux and bad input.
 #include <gtest/gtest.h>
 
-#include "support/sandbox_host.h"
+#include "sandbox/sandbox_host.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "driver/update_log.h"
 #include "printers/model_table.h"
 #include "printers/printer_update.h"
-#include "support/sandbox_host.h"
+#include "sandbox/sandbox_host.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // `setup -d` in the sandbox host: which queues go and what lpadmin and lpstat
 // are asked, names that must reach neither a shell nor a path outside the
 // product, and the product's files and directories with their log lines.
-#include "support/sandbox_host.h"
+#include "sandbox/sandbox_host.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // own CUPS installation; its queues, jobs and caches are cleared so a test
 // sees only the queues it makes, and file: device URIs are allowed so jobs
 // can be checked where they land.
-#include "support/real_cups.h"
+#include "sandbox/real_cups.h"
 
 #include <unistd.h>
 

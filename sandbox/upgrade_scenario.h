@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/real_cups.h"
+#include "sandbox/real_cups.h"
 
 struct ScenarioQueue {
   std::string name;
@@ -26,7 +26,7 @@ inline std::vector<ScenarioQueue> productQueues() {
 }
 
 inline ScenarioQueue foreignQueue() {
-  return {"other", VELA_SOURCE_DIR "/tests/e2e/data/other-laser.ppd", {"PageSize=Legal", "Duplex=DuplexTumble"}};
+  return {"other", VELA_SOURCE_DIR "/sandbox/other-laser.ppd", {"PageSize=Legal", "Duplex=DuplexTumble"}};
 }
 
 // The whole host before the upgrade: the product and every queue, made with

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "support/sandbox_host.h"
+#include "sandbox/sandbox_host.h"
 
 // One option as `lpoptions -l` shows it: the choice marked as default.
 struct QueueOption {

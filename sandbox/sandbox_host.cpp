@@ -3,7 +3,7 @@
 // /dev and an empty /tmp, brings loopback up, chroots and then only reaps
 // children. Commands and file operations enter it with setns and chroot.
 // Killing pid 1 ends every process of the view, and with them its mounts.
-#include "support/sandbox_host.h"
+#include "sandbox/sandbox_host.h"
 
 #include <fcntl.h>
 #include <grp.h>

@@ -87,7 +87,7 @@ int runDemo() {
   std::cout << (host.exists("/var/log/Vela4.0_UpdateLog") ? host.log() : std::string("(no log written)\n"));
 
   heading("Queues after the upgrade");
-  if (!cups.waitUntilRunning(30)) std::cout << "The scheduler does not answer after the restart!\n";
+  if (!cups.waitUntilRunning(60)) std::cout << "The scheduler does not answer after the restart!\n";
   std::cout << host.run({"/usr/bin/lpstat", "-p"}).out;
   for (const std::string& queue : demoQueues()) {
     std::cout << "\n" << queue << ":\n" << cups.lpoptions(queue).out;

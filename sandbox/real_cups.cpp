@@ -69,7 +69,7 @@ RealCups::RealCups(SandboxHost& host) : host_(host) {
   // /run/cups/cupsd.pid, so a later "restart" of the host finds it.
   const RunResult started = host_.run({kCupsd});
   if (started.status != 0) throw std::runtime_error("cupsd did not start: " + started.err);
-  if (!waitUntilRunning(30)) throw std::runtime_error("cupsd does not answer in the sandbox");
+  if (!waitUntilRunning(60)) throw std::runtime_error("cupsd does not answer in the sandbox");
 }
 
 RealCups::~RealCups() {

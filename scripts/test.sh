@@ -8,7 +8,15 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
+# As many test jobs as CPUs this run may use: nproc does not see a cgroup's
+# CPU quota, and a container with many visible CPUs but a small quota slows
+# every test down when all of them start at once.
 jobs=$(nproc)
+quota=$(cat /sys/fs/cgroup/cpu.max 2>/dev/null || echo max)
+if [ "${quota%% *}" != max ]; then
+  allowed=$(( (${quota%% *} + ${quota##* } - 1) / ${quota##* } ))
+  if [ "$allowed" -lt "$jobs" ]; then jobs=$allowed; fi
+fi
 
 echo "== build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

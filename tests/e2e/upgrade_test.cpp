@@ -41,7 +41,7 @@ class UpgradeWithRealCups : public ::testing::Test {
     const RunResult run = runSetup();
     ASSERT_EQ(run.status, 0) << run.err;
     // Restarted by whichever method the host offers, it answers again.
-    ASSERT_TRUE(cups_->waitUntilRunning(30)) << host_->log();
+    ASSERT_TRUE(cups_->waitUntilRunning(60)) << host_->log();
   }
 
   RunResult runSetup(std::vector<std::string> argv = {}, const std::string& answers = "") {
@@ -101,7 +101,7 @@ TEST_F(UpgradeWithRealCups, QueuesGetTheNewPpdKeepTheirDefaultsAndStillPrint) {
   const RunResult again = runSetup();
   ASSERT_EQ(again.status, 0) << again.err;
   EXPECT_NE(host_->log().find("Upgrade Mode = 2.\n"), std::string::npos) << host_->log();
-  ASSERT_TRUE(cups_->waitUntilRunning(30));
+  ASSERT_TRUE(cups_->waitUntilRunning(60));
   EXPECT_TRUE(allOptions() == before) << "defaults changed by the second run";
   EXPECT_EQ(host_->readFile(kForeignPpd), foreignBefore_);
 }

@@ -33,7 +33,7 @@ std::unique_ptr<SandboxHost> productHost() {
 }
 
 RunOptions asAdministrator(std::vector<std::string> env = {"KORLPMODE=CUPS"}, uid_t uid = 0) {
-  return {.env = std::move(env), .uid = uid, .gid = uid, .cwd = "/opt/tam/bin", .timeoutSeconds = 120};
+  return {.env = std::move(env), .uid = uid, .gid = uid, .cwd = "/opt/tam/bin"};
 }
 
 }  // namespace

@@ -1,23 +1,81 @@
 // Writing a new PPD with a queue's old defaults: the new PPD is copied line
-// by line, and each "*Default" line inside an "*OpenUI" block is written anew
-// with the old default of its option, or its own value when the old PPD did
-// not have the option.
+// by line, and each "*Default" line inside an option block ("*OpenUI" or
+// "*JCLOpenUI" up to its close) is written anew with the old default of its
+// option when the new PPD offers that choice, else with its own value. When
+// the page size is carried, the page region, imageable area and paper
+// dimension defaults follow it wherever the new PPD defines that size.
 #include <cstdio>
+#include <unordered_set>
+#include <vector>
 
 #include "driver/settings.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
 #include "printers/ppd_merge.h"
+#include "printers/ppd_offered_choices.h"
 
 namespace {
 
 bool endsKeyword(char c) { return c == ' ' || c == ':' || c == '\r' || c == '\n'; }
 bool endsValue(char c) { return c == ' ' || c == '\r' || c == '\n'; }
 
+bool opensBlock(std::string_view line) { return contains(line, "*OpenUI") || contains(line, "*JCLOpenUI"); }
+bool closesBlock(std::string_view line) { return contains(line, "*CloseUI") || contains(line, "*JCLCloseUI"); }
 void writeText(std::FILE* output, std::string_view text) { std::fwrite(text.data(), 1, text.size(), output); }
 
+// Everything the rewrite of one "*Default" line looks at.
+struct MergeContext {
+  const OptionList& oldDefaults;
+  const OfferedChoices& offered;
+  std::string pageSize;  // the carried page size, empty when none is
+  std::unordered_set<std::string> rewritten;  // keywords whose default line was written anew
+};
+
+// Whether the page region, imageable area or paper dimension default of
+// keyword (without '*') follows the carried page size.
+bool followsPageSize(std::string_view name, const MergeContext& context) {
+  const bool geometry = name == "PageRegion" || name == "ImageableArea" || name == "PaperDimension";
+  return geometry && !context.pageSize.empty() && context.offered.names(name, context.pageSize);
+}
+
+// An imageable-area or paper-dimension default outside the blocks that is
+// to follow the carried page size; other lines there stay as they are.
+bool isFollowingGeometryLine(std::string_view line, const MergeContext& context) {
+  if (context.pageSize.empty() || !contains(line, "*Default")) return false;
+  std::string value;
+  const std::optional<std::string> keyword = parseDefaultLine(line, value);
+  return keyword && *keyword != "*PageRegion" && followsPageSize(keyword->substr(1), context);
+}
+
+// The old page size when the new PPD offers it.
+std::string carriedPageSize(const OptionList& list, const OfferedChoices& offered) {
+  const OptionEntry* entry = findOption(&list, "*PageSize");
+  if (entry == nullptr || entry->defaultChoice.empty() || !offered.offers("PageSize", entry->defaultChoice)) return {};
+  return entry->defaultChoice;
+}
+
+// The value to write for the "*Default" line of keyword (with its '*'),
+// whose own value is value; each carried or refused old default is logged.
+std::string mergedValue(const std::string& keyword, const std::string& value, MergeContext& context) {
+  const std::string name = keyword.substr(1);
+  context.rewritten.insert(name);
+  if (followsPageSize(name, context)) {
+    logLine(strFormat("processNewPPD: Setting new option: %s/%s.\n", keyword.c_str(), context.pageSize.c_str()));
+    return context.pageSize;
+  }
+  const OptionEntry* entry = findOption(&context.oldDefaults, keyword);
+  if (entry == nullptr) return value;
+  if (!entry->defaultChoice.empty() && !context.offered.offers(name, entry->defaultChoice)) {
+    logLine(strFormat("processNewPPD: Keeping new default: %s/%s (%s is not offered by the new PPD).\n",
+                      keyword.c_str(), value.c_str(), entry->defaultChoice.c_str()));
+    return value;
+  }
+  logLine(strFormat("processNewPPD: Setting new option: %s/%s.\n", keyword.c_str(), entry->defaultChoice.c_str()));
+  return entry->defaultChoice.empty() ? value : entry->defaultChoice;
+}
+
 // Writes the line, or its rewritten "*Default" form when it is one.
-void rewriteCheck(std::string_view line, std::FILE* output, const OptionList& list) {
+void rewriteCheck(std::string_view line, std::FILE* output, MergeContext& context) {
   std::string value;
   std::optional<std::string> parsed;
   if (contains(line, "Default")) parsed = parseDefaultLine(line, value);
@@ -28,12 +86,26 @@ void rewriteCheck(std::string_view line, std::FILE* output, const OptionList& li
   std::string keyword = *parsed;
   chopLineEnd(keyword);
   if (settings().debugLevel > 0) logLine(strFormat("processNewPPD(%s).\n", keyword.c_str()));
-  if (const OptionEntry* entry = findOption(&list, keyword)) {
-    logLine(strFormat("processNewPPD: Setting new option: %s/%s.\n", keyword.c_str(), entry->defaultChoice.c_str()));
-    if (!entry->defaultChoice.empty()) value = entry->defaultChoice;
-  }
+  value = mergedValue(keyword, value, context);
   writeText(output, "*Default" + keyword.substr(1) + ": " + value + "\n");
   std::fflush(output);
+}
+
+// Names each old default whose option has no default line in the new PPD's
+// blocks, so that no chosen setting goes without a word in the log.
+void logDroppedDefaults(const MergeContext& context) {
+  for (const OptionEntry& entry : context.oldDefaults.entries) {
+    if (context.rewritten.contains(entry.keyword) || findOption(&context.oldDefaults, "*" + entry.keyword) != &entry) continue;
+    logLine(strFormat("processNewPPD: Dropping old default: *%s/%s (the new PPD has no such option).\n",
+                      entry.keyword.c_str(), entry.defaultChoice.c_str()));
+  }
+}
+
+// The input as the merge reads it: lines of at most 255 characters.
+std::vector<std::string> readLines(std::FILE* input) {
+  std::vector<std::string> lines;
+  for (std::string line; readLine255(input, line);) lines.push_back(std::move(line));
+  return lines;
 }
 
 }  // namespace
@@ -56,21 +128,31 @@ std::optional<std::string> parseDefaultLine(std::string_view line, std::string& 
   return keyword;
 }
 
-// Copies input to output, rewriting the defaults of the option blocks.
+// Copies input to output, rewriting the defaults of the option blocks. The
+// whole input is read first: a block names its default before its choices.
 int processNewPPD(std::FILE* input, std::FILE* output, const OptionList& list, int nOptions) {
   logLine(strFormat("processNewPPD(nOptions=%d)\n", nOptions));
+  const std::vector<std::string> lines = readLines(input);
+  const OfferedChoices offered(lines);
+  MergeContext context{list, offered, carriedPageSize(list, offered), {}};
   bool inside = false;
-  std::string line;
-  while (readLine255(input, line)) {
-    if (!inside && !contains(line, "*OpenUI")) {
-      writeText(output, line);
-    } else if (inside && contains(line, "*CloseUI")) {
+  for (const std::string& line : lines) {
+    if (!inside && opensBlock(line)) {
+      rewriteCheck(line, output, context);
+      inside = true;
+    } else if (!inside) {
+      if (isFollowingGeometryLine(line, context)) {
+        rewriteCheck(line, output, context);
+      } else {
+        writeText(output, line);
+      }
+    } else if (closesBlock(line)) {
       writeText(output, line);
       inside = false;
     } else {
-      rewriteCheck(line, output, list);
-      inside = true;
+      rewriteCheck(line, output, context);
     }
   }
+  logDroppedDefaults(context);
   return 0;
 }

@@ -30,14 +30,16 @@ struct OptionList {
   std::unordered_map<std::string, std::size_t> firstByKeyword;
 };
 
-// Collects the default of every option of the PPD at path. Returns the
+// Collects the default of every option of the PPD at path (a custom value
+// as the PPD wrote it). Returns the
 // number of entries added (also put in count), or 0 when libcups cannot
 // open the file (count is then left alone).
 int readOldDefaults(const std::string& path, OptionList& list, int& count);
 
 // Copies input to output, rewriting the "*Default" lines inside the
-// "*OpenUI" blocks with the listed defaults. Always 0; the caller checks
-// both streams for errors and closes them.
+// "*OpenUI" and "*JCLOpenUI" blocks with the listed defaults that the new
+// PPD offers; the page-size geometry defaults follow a carried page size.
+// Always 0; the caller checks both streams for errors and closes them.
 int processNewPPD(std::FILE* input, std::FILE* output, const OptionList& list, int nOptions);
 
 // The keyword (with its '*') of a "*Default" line that is to be rewritten,

@@ -4,6 +4,7 @@
 // the warning is silenced here and nowhere else.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "printers/ppd_merge.h"
 
@@ -13,16 +14,40 @@
 
 namespace {
 
-// Appends the option's default when one of its choices carries that name.
-int addDefaultOf(const ppd_option_t& option, OptionList& list, int counter) {
+int addEntry(OptionList& list, const char* keyword, std::string defaultChoice, int counter) {
+  OptionEntry entry = newOptEntry();
+  entry.keyword.assign(keyword, strnlen(keyword, kOptionNameLimit));
+  entry.defaultChoice = std::move(defaultChoice);
+  entry.index = ++counter;
+  addOptList(&list, std::move(entry));
+  return counter;
+}
+
+// A custom value ("Custom.300x400", "Custom.acc42") as the PPD's "*Default"
+// line wrote it: libcups keeps only 40 characters of it as the default
+// choice, but the whole value in the line's attribute.
+std::string customDefaultOf(ppd_file_t* ppd, const ppd_option_t& option) {
+  const std::string name = std::string("Default") + option.keyword;
+  const ppd_attr_t* attr = ppdFindAttr(ppd, name.c_str(), nullptr);
+  if (attr != nullptr && attr->value != nullptr && std::strncmp(attr->value, option.defchoice, 40) == 0) {
+    std::string value = attr->value;
+    while (!value.empty() && std::strchr(" \t\r\n", value.back()) != nullptr) value.pop_back();
+    return value;
+  }
+  return option.defchoice;
+}
+
+// Appends the option's default when one of its choices carries that name,
+// or when it is a custom value; whether the new PPD takes it is the merge's
+// question.
+int addDefaultOf(ppd_file_t* ppd, const ppd_option_t& option, OptionList& list, int counter) {
+  if (std::strncmp(option.defchoice, "Custom.", 7) == 0 && option.defchoice[7] != '\0') {
+    return addEntry(list, option.keyword, customDefaultOf(ppd, option), counter);
+  }
   for (int c = 0; c < option.num_choices; ++c) {
     const ppd_choice_t& choice = option.choices[c];
     if (std::strcmp(choice.choice, option.defchoice) != 0) continue;
-    OptionEntry entry = newOptEntry();
-    entry.keyword.assign(option.keyword, strnlen(option.keyword, kOptionNameLimit));
-    entry.defaultChoice.assign(choice.choice, strnlen(choice.choice, kOptionNameLimit));
-    entry.index = ++counter;
-    addOptList(&list, std::move(entry));
+    counter = addEntry(list, option.keyword, std::string(choice.choice, strnlen(choice.choice, kOptionNameLimit)), counter);
   }
   return counter;
 }
@@ -39,7 +64,7 @@ int readOldDefaults(const std::string& path, OptionList& list, int& count) {
   int counter = 0;
   for (int g = 0; g < ppd->num_groups; ++g) {
     const ppd_group_t& group = ppd->groups[g];
-    for (int o = 0; o < group.num_options; ++o) counter = addDefaultOf(group.options[o], list, counter);
+    for (int o = 0; o < group.num_options; ++o) counter = addDefaultOf(ppd, group.options[o], list, counter);
   }
   ppdClose(ppd);
   count = counter;

@@ -33,8 +33,8 @@ std::string commandOutput(const std::string& command) {
   return text;
 }
 
-// processNewPPD over newPPD with the old defaults of oldPath (its log silenced).
-std::string merge(const std::string& newPPD, const std::string& oldPath, OptionList list = {}) {
+// processNewPPD over newPPD with the old defaults of oldPath; its log (stderr while no log is open) into log.
+std::string merge(const std::string& newPPD, const std::string& oldPath, OptionList list = {}, std::string* log = nullptr) {
   int count = static_cast<int>(list.entries.size());
   if (!oldPath.empty()) readOldDefaults(oldPath, list, count);
   char* buffer = nullptr;
@@ -42,7 +42,8 @@ std::string merge(const std::string& newPPD, const std::string& oldPath, OptionL
   std::FILE *in = fmemopen(const_cast<char*>(newPPD.data()), newPPD.size(), "r"), *out = open_memstream(&buffer, &size);
   testing::internal::CaptureStderr();
   EXPECT_EQ(processNewPPD(in, out, list, count), 0);
-  testing::internal::GetCapturedStderr();
+  const std::string captured = testing::internal::GetCapturedStderr();
+  if (log != nullptr) *log = captured;
   std::fclose(in);
   std::fclose(out);
   const std::string output(buffer, size);
@@ -110,7 +111,7 @@ TEST(ParseDefaultLine, TakesKeywordAndFirstValueWordWithinTheirLimits) {
 // No newline at the end, a line of 1,000 characters, NUL bytes; 10,000 options. No time bound: libcups'
 // PPD reader is quadratic in the option count, and a loaded CI host made any bound flaky.
 TEST(ProcessNewPPD, UntidyAndHugeInput) {
-  const std::string open = "*OpenUI *PageSize: PickOne\n";
+  const std::string open = "*OpenUI *PageSize: PickOne\n*PageSize Letter: \"\"\n";
   OptionList list;
   addOptList(&list, {"PageSize", "Letter", 1});
   EXPECT_EQ(merge(open + "*DefaultPageSize: A4", "", list), open + "*DefaultPageSize: Letter\n");
@@ -126,6 +127,68 @@ TEST(ProcessNewPPD, UntidyAndHugeInput) {
   }
   out = merge(newPPD, MemFile(oldPPD).path());
   EXPECT_TRUE(out.find("*DefaultOpt9999: B\n") != std::string::npos && out.find(": A\n") == std::string::npos);
+}
+
+// A PPD of the given option blocks: each "Keyword=Default:Choice,Choice" becomes an "*OpenUI" block (a "JCL"
+// keyword a "*JCLOpenUI" one); extra lines are added as they are.
+std::string ppdOf(std::initializer_list<std::string> blocks, const std::string& extra = "") {
+  std::string ppd = "*PPD-Adobe: \"4.3\"\n" + extra;
+  for (const std::string& block : blocks) {
+    const std::size_t eq = block.find('='), colon = block.find(':');
+    const std::string keyword = block.substr(0, eq), jcl = keyword.starts_with("JCL") ? "JCL" : "";
+    ppd += "*" + jcl + "OpenUI *" + keyword + ": PickOne\n*Default" + keyword + ": " + block.substr(eq + 1, colon - eq - 1) + "\n";
+    std::istringstream choices(block.substr(colon + 1));
+    for (std::string choice; std::getline(choices, choice, ',');) ppd += "*" + keyword + " " + choice + ": \"\"\n";
+    ppd += "*" + jcl + "CloseUI: *" + keyword + "\n";
+  }
+  return ppd;
+}
+
+// The merge's rules for what the new PPD offers: JCL blocks, custom sizes and values, choices it dropped, the
+// page geometry that follows a carried page size, and options it no longer has.
+TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
+  const std::string sizes = "*PageSize Letter: \"\"\n*PageSize Legal: \"\"\n";
+  const std::string geometry = "*DefaultImageableArea: A4\n*ImageableArea A4: \"0 0 1 1\"\n*ImageableArea Letter: "
+                               "\"0 0 1 1\"\n*DefaultPaperDimension: A4\n*PaperDimension A4: \"1 1\"\n";
+  const struct {
+    std::string oldPPD, newPPD;
+    std::vector<std::string> present, absent;  // in the output, or in the log when the text starts with "log:"
+  } cases[] = {
+      {ppdOf({"JCLEconomode=On:On,Off"}), ppdOf({"JCLEconomode=Off:On,Off"}),
+       {"*DefaultJCLEconomode: On\n", "*JCLCloseUI: *JCLEconomode\n", "log:Setting new option: *JCLEconomode/On."}, {}},
+      {ppdOf({"PageSize=Custom.300x400:A4,Letter", "PageRegion=A4:A4,Letter"}, "*CustomPageSize True: \"x\"\n"),
+       ppdOf({"PageSize=A4:A4,Letter", "PageRegion=A4:A4,Letter"}, "*CustomPageSize True: \"x\"\n" + geometry),
+       {"*DefaultPageSize: Custom.300x400\n", "*DefaultPageRegion: A4\n", "*DefaultImageableArea: A4\n"}, {}},
+      {ppdOf({"PageSize=Custom.300x400:A4,Letter"}, "*CustomPageSize True: \"x\"\n"), ppdOf({"PageSize=A4:A4,Letter"}),
+       {"*DefaultPageSize: A4\n",
+        "log:processNewPPD: Keeping new default: *PageSize/A4 (Custom.300x400 is not offered by the new PPD).\n"}, {}},
+      {ppdOf({"UserCode=Custom.acc42:None"}, "*CustomUserCode True: \"x\"\n"),
+       ppdOf({"UserCode=None:None,1001", "Password=None:None"}, "*CustomUserCode True/Code: \"x\"\n"),
+       {"*DefaultUserCode: Custom.acc42\n"}, {}},
+      {ppdOf({"Password=Custom.1234:None"}, "*CustomPassword True: \"x\"\n"), ppdOf({"Password=None:None"}),
+       {"*DefaultPassword: None\n", "log:*Password/None (Custom.1234 is not offered"}, {}},
+      {ppdOf({"MediaType=Glossy:Plain,Glossy", "Duplex=None:None,DuplexTumble"}), ppdOf({"MediaType=Plain:Plain,Bond"}),
+       {"*DefaultMediaType: Plain\n",
+        "log:processNewPPD: Keeping new default: *MediaType/Plain (Glossy is not offered by the new PPD).\n",
+        "log:processNewPPD: Dropping old default: *Duplex/None (the new PPD has no such option).\n"},
+       {"Glossy"}},
+      {ppdOf({"PageSize=Letter:A4,Letter", "PageRegion=A4:A4,Letter"}),
+       geometry + ppdOf({"PageSize=A4:A4,Letter", "PageRegion=A4:A4,Letter"}, "*DefaultPaperDimension: A4\n"),
+       {"*DefaultPageSize: Letter\n", "*DefaultPageRegion: Letter\n", "*DefaultImageableArea: Letter\n",
+        "log:Setting new option: *ImageableArea/Letter."},
+       {"*DefaultPaperDimension: Letter", "*DefaultImageableArea: A4"}},
+      {ppdOf({"PageSize=Legal:A4,Legal"}), ppdOf({"PageSize=A4:A4"}, sizes + geometry),
+       {"*DefaultPageSize: Legal\n", "*DefaultImageableArea: A4\n", "*DefaultPaperDimension: A4\n"}, {}},
+  };
+  for (const auto& c : cases) {
+    std::string log;
+    const std::string out = merge(c.newPPD, MemFile(c.oldPPD).path(), {}, &log);
+    for (const std::string& text : c.present) {
+      const bool inLog = text.starts_with("log:");
+      EXPECT_NE((inLog ? log : out).find(inLog ? text.substr(4) : text), std::string::npos) << text << "\n" << out << log;
+    }
+    for (const std::string& text : c.absent) EXPECT_EQ(out.find(text), std::string::npos) << text << "\n" << out;
+  }
 }
 
 int failuresOf(const std::string& ppd) {

@@ -184,10 +184,12 @@ TEST(PrinterUpdateRun, SetupUpgradesQueuesOfThePreviousGeneration) {
     const RunResult run = host.run({"/opt/tam/bin/setup"}, {.env = {"KORLPMODE=CUPS"}});
     EXPECT_EQ(run.status, 0) << run.err;
 
-    // PageSize and InputSlot carried; OutputBin (new), JCL and ColorSep as in the new PPD.
+    // PageSize (with its geometry), InputSlot and the JCL economode carried; OutputBin (new) and ColorSep
+    // as in the new PPD.
     const std::string merged = host.readFile("/etc/cups/ppd/lab1.ppd");
-    for (const std::string line : {"PageSize: Letter\n", "InputSlot: Tray1\n", "OutputBin: FaceDown\n",
-                                   "JCLEconomode: Off\n", "ColorSep: ProcessBlack.60lpi.600dpi/"})
+    for (const std::string line : {"PageSize: Letter\n", "PageRegion: Letter\n", "ImageableArea: Letter\n",
+                                   "PaperDimension: Letter\n", "InputSlot: Tray1\n", "OutputBin: FaceDown\n",
+                                   "JCLEconomode: On\n", "ColorSep: ProcessBlack.60lpi.600dpi/"})
       EXPECT_NE(merged.find("\n*Default" + line), std::string::npos) << line << realFirst;
     EXPECT_EQ(host.readFile("/etc/cups/lab1.ppd.rpmsave"), old);
     EXPECT_NE(host.readFile("/etc/cups/ppd/odd.ppd").find("*DefaultPageSize: A4\n"), std::string::npos);

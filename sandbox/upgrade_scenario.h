@@ -20,7 +20,7 @@ struct ScenarioQueue {
 inline std::vector<ScenarioQueue> productQueues() {
   const std::string old = VELA_OLD_PPD_DIR;
   return {
-      {"lab1", old + "/Marlo_Tessel_1200dn-PCL.ppd", {"PageSize=A5", "Duplex=DuplexTumble"}},
+      {"lab1", old + "/Marlo_Tessel_1200dn-PCL.ppd", {"PageSize=A5", "Duplex=DuplexTumble", "JCLEconomode=On"}},
       {"lab2", old + "/Marlo_Corvane_C210dn-PS.ppd", {"PageSize=Legal", "InputSlot=Manual", "Resolution=1200dpi"}},
   };
 }

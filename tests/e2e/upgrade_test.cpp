@@ -13,13 +13,14 @@ const std::vector<std::string> kQueues = {"lab1", "lab2", "other"};
 const std::string kForeignPpd = "/etc/cups/ppd/other.ppd";
 
 // What lpoptions must show after the upgrade. The administrator's choices
-// and the old PPD's untouched defaults are carried over; OutputBin is new in
-// this generation and keeps the new PPD's default.
+// (the JCL toner saver among them) and the old PPD's untouched defaults are
+// carried over; OutputBin is new in this generation and keeps the new PPD's
+// default.
 const std::map<std::string, std::map<std::string, std::string>> kExpectedAfterUpgrade = {
     {"lab1", {{"PageSize", "A5"}, {"Duplex", "DuplexTumble"}, {"InputSlot", "Tray1"}, {"Resolution", "300dpi"},
-              {"OutputBin", "FaceDown"}}},
+              {"OutputBin", "FaceDown"}, {"JCLEconomode", "On"}}},
     {"lab2", {{"PageSize", "Legal"}, {"Duplex", "DuplexNoTumble"}, {"InputSlot", "Manual"},
-              {"Resolution", "1200dpi"}, {"OutputBin", "FaceDown"}}},
+              {"Resolution", "1200dpi"}, {"OutputBin", "FaceDown"}, {"JCLEconomode", "On"}}},
 };
 
 // A PPD text without its "*Default" lines: what merging old defaults into a

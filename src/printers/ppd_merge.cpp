@@ -96,7 +96,7 @@ void rewriteCheck(std::string_view line, std::FILE* output, MergeContext& contex
 void logDroppedDefaults(const MergeContext& context) {
   for (const OptionEntry& entry : context.oldDefaults.entries) {
     if (context.rewritten.contains(entry.keyword) || findOption(&context.oldDefaults, "*" + entry.keyword) != &entry) continue;
-    logLine(strFormat("processNewPPD: Dropping old default: *%s/%s (the new PPD has no such option).\n",
+    logLine(strFormat("processNewPPD: Dropping old default: *%s/%s (the new PPD has no default line for it).\n",
                       entry.keyword.c_str(), entry.defaultChoice.c_str()));
   }
 }

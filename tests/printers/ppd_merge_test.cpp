@@ -153,7 +153,7 @@ TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
       {ppdOf({"MediaType=Glossy:Plain,Glossy", "Duplex=None:None,DuplexTumble"}), ppdOf({"MediaType=Plain:Plain,Bond"}),
        {"*DefaultMediaType: Plain\n",
         "log:processNewPPD: Keeping new default: *MediaType/Plain (Glossy is not offered by the new PPD).\n",
-        "log:processNewPPD: Dropping old default: *Duplex/None (the new PPD has no such option).\n"},
+        "log:processNewPPD: Dropping old default: *Duplex/None (the new PPD has no default line for it).\n"},
        {"Glossy"}},
       {ppdOf({"PageSize=Letter:A4,Letter", "PageRegion=A4:A4,Letter"}),
        geometry + ppdOf({"PageSize=A4:A4,Letter", "PageRegion=A4:A4,Letter"}, "*DefaultPaperDimension: A4\n"),

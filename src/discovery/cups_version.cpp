@@ -13,6 +13,7 @@
 
 #include "discovery/command_locator.h"
 #include "discovery/temp_file.h"
+#include "driver/regular_file.h"
 #include "driver/settings.h"
 #include "driver/shell.h"
 #include "driver/text.h"
@@ -42,7 +43,7 @@ using VersionPlace = std::size_t (*)(const std::string& line);
 // The first line of path for which place() finds a version start, with the
 // number read there. Nothing when the file is unreadable or no line matches.
 std::optional<long> versionInFile(const std::string& path, VersionPlace place, std::string& foundLine) {
-  std::FILE* file = std::fopen(path.c_str(), "r");
+  std::FILE* file = openRegularFile(path);
   if (file == nullptr) return std::nullopt;
   std::optional<long> number;
   std::string line;

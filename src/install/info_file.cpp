@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "driver/atomic_file.h"
+#include "driver/regular_file.h"
 #include "driver/settings.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
@@ -40,7 +41,7 @@ std::string usrdirValue(const std::string& line, std::size_t u) {
 
 // Looks for the first USRDIR line of path; true when one was found.
 bool readUsrdir(const std::string& path, std::string& usrdir) {
-  std::FILE* file = std::fopen(path.c_str(), "r");
+  std::FILE* file = openRegularFile(path);
   if (file == nullptr) return false;
   std::string line;
   bool found = false;
@@ -101,7 +102,7 @@ void writeInfoFile() {
 void upgradeInfoFile() {
   const std::string oldPath = infoPath("velaInfo2.0");
   const std::string newPath = infoPath("velaInfo4.0");
-  std::FILE* old = std::fopen(oldPath.c_str(), "r");
+  std::FILE* old = openRegularFile(oldPath);
   if (old == nullptr) {
     reportCannotOpen(oldPath);
     writeInfoFile();

@@ -79,8 +79,8 @@ TEST(Hardening, PlantedLinksAtPredictableTemporaryNamesAreNotFollowed) {
   // One process plants them all, for the view numbers its processes from 1; lab2's backup is a hard link.
   ASSERT_EQ(host->shell("echo victim > /etc/vela-victim && perl -e 'link(\"/etc/vela-victim\", "
                         "\"/etc/cups/lab2.ppd.rpmsave\") or exit 1; symlink(\"/etc/vela-victim\", $_) or exit 1 for "
-                        "\"/var/tmp/VelaPPDFiles4.0-5.tar\", \"/var/log/Vela4.0_UpdateLog\", \"/etc/cups/lab1.ppd.rpmsave\", "
-                        "map { (\"/tmp/KORLPD$_\", \"/tmp/KORLPRNG$_\") } 1..400'")
+                        "\"/var/tmp/VelaPPDFiles4.0-5.tar\", \"/var/log/Vela4.0_UpdateLog\", "
+                        "\"/etc/cups/lab1.ppd.rpmsave\", map { (\"/tmp/KORLPD$_\", \"/tmp/KORLPRNG$_\") } 1..400'")
                 .status, 0);
   host->writeFile("/opt/tam/velaInfo2.0", "#\n# Vela 2.0 Information File\n#\nUSRDIR          /opt/tam\n");
   // Without KORLPMODE and without a scheduler every process probe runs, and "lpd -V".
@@ -109,14 +109,15 @@ TEST(Hardening, KilledUpdateLeavesWholePPDs) {
   auto host = productHost();
   for (int i = 2; i <= 30; ++i) host->copyIn(kOldPPD, "/etc/cups/ppd/q" + std::to_string(i) + ".ppd");
   // New PPDs of some 2 MB and old ones of some 0.8 MB keep each replacement and backup busy long enough to be hit.
-  ASSERT_EQ(host->shell("pad() { { head -n -1 $1; yes '*% padding of a large PPD, padding of a large PPD, padding' | "
-                        "head -n $2; tail -n 1 $1; } > big && mv big $1; }; cd /opt/tam/ppd && p=Marlo_Ardent_110-PCL.ppd "
-                        "&& gzip -d $p.gz && pad $p 25000 && gzip $p && for q in /etc/cups/ppd/*; do pad $q 10000; done && "
-                        "mkdir /root/old && cp -p /etc/cups/ppd/* /root/old")
+  ASSERT_EQ(host->shell("pad() { { head -n -1 $1; yes '*% padding of a large PPD, padding of a large PPD' | head -n "
+                        "$2; tail -n 1 $1; } > big && mv big $1; }; cd /opt/tam/ppd && p=Marlo_Ardent_110-PCL.ppd && "
+                        "gzip -d $p.gz && pad $p 25000 && gzip $p && for q in /etc/cups/ppd/*; do pad $q 10000; done "
+                        "&& mkdir /root/old && cp -p /etc/cups/ppd/* /root/old")
                 .status, 0);
   // setup in the background as a process group of its own, once the log shows that the update began.
   const std::string startUpdate = "rm -f /var/log/Vela4.0_UpdateLog; setsid /opt/tam/bin/setup & until grep -qs "
-                                  "'^Printer = ' /var/log/Vela4.0_UpdateLog || ! kill -0 $! 2>/dev/null; do sleep 0.01; done; ";
+                                  "'^Printer = ' /var/log/Vela4.0_UpdateLog || ! kill -0 $! 2>/dev/null; do "
+                                  "sleep 0.01; done; ";
   const std::string timed = startUpdate + "s=$(date +%s%N); wait; echo $(($(date +%s%N) - s))";
   const double seconds = std::stod(host->shell(timed, asAdministrator()).out) / 1e9;
   ASSERT_TRUE(isNewPPD(host->readFile("/etc/cups/ppd/lab1.ppd"))) << host->log();
@@ -158,10 +159,10 @@ TEST(Hardening, FullDisksAndOddHostsEndCleanly) {
                                "no complete backup in /etc/cups/lab1.ppd.rpmsave: ";
   const std::string fullCups = fullTmpfsOn("/etc/cups") + " && mount -t tmpfs tmpfs /etc/cups/ppd && cp -a "
                                "/root/saved/ppd/. /etc/cups/ppd";
-  const std::string silentScheduler = "rm /usr/bin/cups-config; mkfifo /etc/cups/printers.conf /srv/fifo && setsid perl "
-                                      "-MIO::Socket::INET -e '$s = IO::Socket::INET->new(LocalAddr => \"127.0.0.1:631\", "
-                                      "Listen => 5) or die; push @k, $s->accept while 1' </dev/null >/dev/null 2>&1 & "
-                                      "until nc -z 127.0.0.1 631; do sleep 0.1; done";
+  const std::string silentScheduler = "rm /usr/bin/cups-config; mkfifo /etc/cups/printers.conf /srv/fifo && setsid "
+                                      "perl -MIO::Socket::INET -e '$s = IO::Socket::INET->new(LocalAddr => "
+                                      "\"127.0.0.1:631\", Listen => 5) or die; push @k, $s->accept while 1' "
+                                      "</dev/null >/dev/null 2>&1 & until nc -z 127.0.0.1 631; do sleep 0.1; done";
   const struct {
     std::string prepare;  // run as root once the product is in place
     uid_t uid;
@@ -214,7 +215,8 @@ TEST(Hardening, FullDisksAndOddHostsEndCleanly) {
     const std::string lab1 = host->readFile("/etc/cups/ppd/lab1.ppd");
     EXPECT_TRUE(c.updated ? isNewPPD(lab1) : lab1 == oldPPD()) << report;
     for (const auto& [path, content] : c.records) EXPECT_EQ(host->readFile(path), content) << path;
-    EXPECT_EQ(host->shell("ls -a /etc/cups /etc/cups/ppd /opt/tam /opt/tam/etc /tmp | grep -e vela-new -e ^kor").out, "");
+    const std::string workFiles = "ls -a /etc/cups /etc/cups/ppd /opt/tam /opt/tam/etc /tmp | grep -e vela-new -e ^kor";
+    EXPECT_EQ(host->shell(workFiles).out, "");
     EXPECT_TRUE(c.uid == 0 || host->shell(listing).out == before);
     EXPECT_EQ(host->run({"/opt/tam/bin/setup", "-d"}, options).status, 0);
   }

@@ -7,6 +7,7 @@
 
 #include <array>
 
+#include "driver/regular_file.h"
 #include "driver/settings.h"
 #include "driver/text.h"
 
@@ -85,7 +86,7 @@ int readCupsPrefixes(std::FILE* script, std::string& prefix, std::string& execPr
 int getCupsPrefixes(std::string& prefix, std::string& execPrefix) {
   prefix.clear();
   for (const char* path : kStartupScripts) {
-    std::FILE* script = std::fopen(path, "r");
+    std::FILE* script = openRegularFile(path);
     if (script == nullptr) continue;
     const int found = readCupsPrefixes(script, prefix, execPrefix);
     std::fclose(script);

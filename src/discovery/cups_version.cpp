@@ -13,6 +13,7 @@
 
 #include "discovery/command_locator.h"
 #include "discovery/temp_file.h"
+#include "driver/regular_file.h"
 #include "driver/settings.h"
 #include "driver/shell.h"
 #include "driver/text.h"
@@ -24,6 +25,7 @@ constexpr std::size_t kFileDigitLimit = 23;   // a 24-byte digit buffer
 constexpr std::size_t kHttpRunLimit = 31;     // a 32-byte digit buffer
 constexpr std::size_t kNetcatPathLimit = 79;  // an 80-byte path buffer
 constexpr std::size_t kSignificantDigits = 9;
+constexpr unsigned kHttpProbeSeconds = 5;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool present(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
@@ -42,7 +44,7 @@ using VersionPlace = std::size_t (*)(const std::string& line);
 // The first line of path for which place() finds a version start, with the
 // number read there. Nothing when the file is unreadable or no line matches.
 std::optional<long> versionInFile(const std::string& path, VersionPlace place, std::string& foundLine) {
-  std::FILE* file = std::fopen(path.c_str(), "r");
+  std::FILE* file = openRegularFile(path);
   if (file == nullptr) return std::nullopt;
   std::optional<long> number;
   std::string line;
@@ -198,8 +200,12 @@ std::string httpProbeScript(const std::string& netcat, const std::string& output
 int getCupsVersionFromHttp() {
   const std::optional<std::string> answer = outputFile();
   if (!answer) return 0;
-  runShell(httpProbeScript(netcatProgram(), *answer));
-  std::FILE* file = std::fopen(answer->c_str(), "r");
+  // A scheduler that takes the connection and never ends it must not hold
+  // the run: the probe is given up, and what had arrived is still read.
+  bool gaveUp = false;
+  runShellBounded(httpProbeScript(netcatProgram(), *answer), kHttpProbeSeconds, gaveUp);
+  if (gaveUp) logLine(strFormat("The HTTP probe of the CUPS version gave up after %u seconds.", kHttpProbeSeconds));
+  std::FILE* file = openRegularFile(*answer);
   if (file == nullptr) {
     unlink(answer->c_str());
     return 0;

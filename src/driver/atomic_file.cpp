@@ -2,6 +2,8 @@
 // and a short write is reported as ENOSPC, since that is what it means.
 #include "driver/atomic_file.h"
 
+#include "driver/regular_file.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,12 +64,15 @@ bool AtomicFile::commit(int mode, int uid, int gid) {
   return true;
 }
 
-int replaceFileWithCopy(const std::string& source, const std::string& target, std::string& error) {
+int replaceFileWithCopy(const std::string& source, const std::string& target, std::string& error, int newMode) {
+  // Only a file of its own passes its mode and owner on; a link, or a file
+  // with further names, gives up its name and nothing else.
   struct stat old;
-  const int mode = stat(target.c_str(), &old) == 0 ? static_cast<int>(old.st_mode & 07777) : 0644;
-  const int uid = stat(target.c_str(), &old) == 0 ? static_cast<int>(old.st_uid) : -1;
-  const int gid = uid >= 0 ? static_cast<int>(old.st_gid) : -1;
-  std::FILE* in = std::fopen(source.c_str(), "rb");
+  const bool own = lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode) && old.st_nlink == 1;
+  const int mode = own ? static_cast<int>(old.st_mode & 07777) : newMode;
+  const int uid = own ? static_cast<int>(old.st_uid) : -1;
+  const int gid = own ? static_cast<int>(old.st_gid) : -1;
+  std::FILE* in = openRegularFile(source);
   if (in == nullptr) {
     error = "open " + source + ": " + std::strerror(errno);
     return -1;

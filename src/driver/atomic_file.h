@@ -40,5 +40,8 @@ class AtomicFile {
 };
 
 // Copies source over target through an AtomicFile, keeping target's mode
-// (or 0644 for a new one). Returns 0, or -1 with a reason in error.
-int replaceFileWithCopy(const std::string& source, const std::string& target, std::string& error);
+// and owner when it is a regular file with no other name, else giving it
+// newMode. A link at target is replaced, never written through. Returns 0,
+// or -1 with a reason in error.
+int replaceFileWithCopy(const std::string& source, const std::string& target, std::string& error,
+                        int newMode = 0644);

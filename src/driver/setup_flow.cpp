@@ -157,6 +157,8 @@ void discoverPPDLocations() {
     logLine("*** Sorry ***\n");
     closeAndExit();
   }
+  // Queues and files alike are removed only from an installation directory.
+  if (const std::string refusal = notAnInstallation(s.installDir); !refusal.empty()) finish(refusal);
   std::string text = "Program abandoned by user.\n";
   if (askYesNo("Do you want to delete Vela and any possible Vela printer queues?\n") == kAnswerYes) {
     getInfoPrinters(kind, printers);

@@ -1,14 +1,45 @@
 // Shell access for the installer: every external command runs through
-// system(), and every value that comes from a file, a directory entry or the
+// system() (or, when it may never end, through a shell that is given up
+// after a bound), and every value that comes from a file, a directory entry or the
 // command line goes in as one literal word.
 #include "driver/shell.h"
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
 int runShell(const std::string& command) {
   std::fflush(nullptr);  // keep our own output ahead of the command's
   return std::system(command.c_str());
+}
+
+int runShellBounded(const std::string& command, unsigned seconds, bool& gaveUp) {
+  gaveUp = false;
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    setpgid(0, 0);  // a group of its own, so that all of it can be ended
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  setpgid(child, child);
+  int status = 0;
+  for (long waitedMs = 0; waitedMs < static_cast<long>(seconds) * 1000; waitedMs += 20) {
+    const pid_t done = waitpid(child, &status, WNOHANG);
+    if (done == child) return status;
+    if (done < 0 && errno != EINTR) return -1;
+    usleep(20 * 1000);
+  }
+  kill(-child, SIGKILL);
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  gaveUp = true;
+  return -1;
 }
 
 static bool isPlainShellChar(char c) {

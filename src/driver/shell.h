@@ -9,6 +9,11 @@
 // when no shell could be run).
 int runShell(const std::string& command);
 
+// Runs command like runShell, but for at most seconds: then the shell and
+// everything it started are killed. Returns the raw wait status, or -1 when
+// no shell could be run or it was given up (gaveUp is then set).
+int runShellBounded(const std::string& command, unsigned seconds, bool& gaveUp);
+
 // A value as one shell word: unchanged when it holds only characters the
 // shell never interprets, single-quoted otherwise.
 std::string shellWord(std::string_view value);

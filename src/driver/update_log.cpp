@@ -1,7 +1,13 @@
 // The update log. Every subsystem reports through logLine(); the file is
 // flushed after each line so that it holds everything written even when the
 // run ends abruptly. Until the file is open, lines go to standard error.
+// The log is never opened through a link: what is not a plain file of its
+// own at the log's name is replaced by one.
 #include "driver/update_log.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
@@ -20,6 +26,25 @@ std::string ctimeNow() {
   return text ? text : "\n";
 }
 
+// Opens the log at path for writing, emptied. A file of its own is emptied in
+// place; anything else there (a symbolic or hard link, a pipe, a device) is
+// replaced by a fresh file, so the run never writes through a planted link.
+std::FILE* openFreshLog(const std::string& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 && ftruncate(fd, 0) == 0) {
+      if (std::FILE* file = fdopen(fd, "w")) return file;
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  if (lstat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) unlink(path.c_str());
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  std::FILE* file = fd < 0 ? nullptr : fdopen(fd, "w");
+  if (file == nullptr && fd >= 0) ::close(fd);
+  return file;
+}
+
 }  // namespace
 
 int UpdateLog::open(int userId) {
@@ -27,7 +52,7 @@ int UpdateLog::open(int userId) {
   if (s.logPath.empty()) s.logPath = "/var/log/Vela4.0_UpdateLog";
   if (userId != 0) assignPath(s.logPath, s.logPath + strFormat("_%d", userId));
 
-  logFile = std::fopen(s.logPath.c_str(), "w");
+  logFile = openFreshLog(s.logPath);
   if (logFile == nullptr) return 0;
   if (s.chcon.empty()) return 1;
 

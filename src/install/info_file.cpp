@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "driver/atomic_file.h"
+#include "driver/regular_file.h"
 #include "driver/settings.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
@@ -20,8 +21,11 @@ std::string infoPath(const char* name) {
   return (dir.empty() ? std::string("/opt/tam") : dir) + "/" + name;
 }
 
-void reportCannotOpen(const std::string& path) {
+// The message of a file that cannot be written, with the reason, when one
+// is known, on a line of its own.
+void reportCannotOpen(const std::string& path, const std::string& reason = "") {
   logLine(strFormat("Cannot open file:\n\t'%s',\nPlease check and try again.", path.c_str()));
+  logLine(reason);
 }
 
 // The value of a USRDIR line: from the eighth character counted from the
@@ -40,7 +44,7 @@ std::string usrdirValue(const std::string& line, std::size_t u) {
 
 // Looks for the first USRDIR line of path; true when one was found.
 bool readUsrdir(const std::string& path, std::string& usrdir) {
-  std::FILE* file = std::fopen(path.c_str(), "r");
+  std::FILE* file = openRegularFile(path);
   if (file == nullptr) return false;
   std::string line;
   bool found = false;
@@ -62,7 +66,8 @@ std::string candidate(const char* name) {
 // Commits file and logs why when that failed; the old file then stays.
 bool commitOrReport(AtomicFile& file, const std::string& path, int mode, int uid, int gid) {
   if (file.commit(mode, uid, gid)) return true;
-  logLine(strFormat("Could not write %s: %s. The previous file is kept.", path.c_str(), file.error().c_str()));
+  reportCannotOpen(path, strFormat("Could not write %s: %s. The previous file is kept.", path.c_str(),
+                                   file.error().c_str()));
   return false;
 }
 
@@ -84,10 +89,6 @@ void writeInfoFile() {
   const SetupSettings& s = settings();
   const std::string path = infoPath("velaInfo4.0");
   AtomicFile file(path);
-  if (!file.ok()) {
-    reportCannotOpen(path);
-    return;
-  }
   std::string text = "#\n# Vela 4.0 Information File\n#\n%%KORBLOCK_GENERAL_BEGIN\n";
   text += "USRDIR          " + s.installDir + "\n";
   text += "HOMEDIR         $HOME\nTMPDIR          /tmp\n%%KORBLOCK_GENERAL_END\n#\n#\n";
@@ -101,7 +102,7 @@ void writeInfoFile() {
 void upgradeInfoFile() {
   const std::string oldPath = infoPath("velaInfo2.0");
   const std::string newPath = infoPath("velaInfo4.0");
-  std::FILE* old = std::fopen(oldPath.c_str(), "r");
+  std::FILE* old = openRegularFile(oldPath);
   if (old == nullptr) {
     reportCannotOpen(oldPath);
     writeInfoFile();

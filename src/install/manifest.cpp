@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "driver/regular_file.h"
 #include "driver/settings.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
@@ -67,10 +68,10 @@ bool readPiece(std::FILE* file, std::string& piece, bool& complete) {
 std::FILE* openManifest(std::string& path) {
   const SetupSettings& s = settings();
   path = s.sourceDir + "/etc/" + s.manifestName;
-  std::FILE* file = path.size() <= kPathLimit ? std::fopen(path.c_str(), "r") : nullptr;
+  std::FILE* file = path.size() <= kPathLimit ? openRegularFile(path) : nullptr;
   if (file != nullptr) return file;
   path = s.sourceDir + "/" + s.manifestName;
-  return path.size() <= kPathLimit ? std::fopen(path.c_str(), "r") : nullptr;
+  return path.size() <= kPathLimit ? openRegularFile(path) : nullptr;
 }
 
 // Checks the entry against the table's field limits; logs why it does not fit.

@@ -2,7 +2,8 @@
 // an upgrade from the older generation overwrites its PPD files. tar writes
 // into a fresh file of its own, which is renamed to the archive's fixed name
 // only when tar succeeded: a planted link at that name is replaced, never
-// written through, and a failed tar keeps an earlier archive.
+// written through, and a failed tar keeps an earlier archive. The entries go
+// to tar after "--", so a name that looks like an option is still a name.
 #include "install/ppd_archive.h"
 
 #include <stdlib.h>
@@ -30,7 +31,7 @@ int archiveInto(const std::string& dir, const std::string& archive) {
   }
   close(fd);
   const std::string script =
-      strFormat("#!/bin/sh\nc=`pwd`\ncd %s\ntar cf %s *\ncd ${c}\n", shellWord(dir).c_str(), fresh.c_str());
+      strFormat("#!/bin/sh\nc=`pwd`\ncd %s\ntar cf %s -- *\ncd ${c}\n", shellWord(dir).c_str(), fresh.c_str());
   const int status = runShell(script);
   if (status == 0 && chmod(fresh.c_str(), 0644) == 0 && rename(fresh.c_str(), archive.c_str()) == 0) return status;
   if (status == 0) {

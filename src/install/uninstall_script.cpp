@@ -74,13 +74,12 @@ void writeUninstallScript() {
   const SetupSettings& s = settings();
   const std::string path = scriptPath();
   AtomicFile script(path);
-  if (!script.ok()) {
-    logLine(strFormat("Cannot open file:\n\t'%s',\nPlease check and try again.", path.c_str()));
-    return;
-  }
   const std::string rm = s.rm.empty() ? std::string("rm") : s.rm;
   script.write(scriptHead(rm) + scriptDeletions(s.installDir, s.ppdInstallDir));
   if (!script.commit(0755, s.userId, s.groupId)) {
+    // Whether the file could not be made or not be filled, the message is
+    // the same; the reason follows on its own line.
+    logLine(strFormat("Cannot open file:\n\t'%s',\nPlease check and try again.", path.c_str()));
     logLine(strFormat("Could not write %s: %s. The previous script is kept.", path.c_str(), script.error().c_str()));
     return;
   }

@@ -8,7 +8,6 @@
 
 #include <cups/file.h>
 #include <dirent.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +16,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "driver/regular_file.h"
 #include "driver/settings.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
@@ -52,10 +52,12 @@ void countCandidateOpen() {
 // Opens path through libcups when it is a regular file: a pipe or device
 // among the candidates must not stall the run.
 cups_file_t* openCandidate(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+  const int fd = openRegularFd(path);
+  if (fd < 0) return nullptr;
   countCandidateOpen();
-  return cupsFileOpen(path.c_str(), "r");
+  cups_file_t* file = cupsFileOpenFd(fd, "r");
+  if (file == nullptr) ::close(fd);
+  return file;
 }
 
 // Reads the candidate up to its first accepted model line.

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "driver/regular_file.h"
 #include "driver/settings.h"
 #include "driver/text.h"
 
@@ -58,7 +59,7 @@ int getInfoPrinters(int kind, PrinterList& list) {
   SetupSettings& s = settings();
   const std::string dir = s.installDir.empty() ? "/opt/tam" : s.installDir;
   const std::string path = dir + (kind == 1 ? "/velaInfo2.0" : "/velaInfo4.0");
-  std::FILE* file = std::fopen(path.c_str(), "re");
+  std::FILE* file = openRegularFile(path);
   if (file == nullptr) return 0;
   if (!findBlockBegin(file)) {
     std::fclose(file);

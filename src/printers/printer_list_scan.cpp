@@ -4,15 +4,13 @@
 #include "printers/printer_list.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "driver/atomic_file.h"
+#include "driver/regular_file.h"
 #include "driver/settings.h"
 #include "driver/text.h"
 
@@ -32,24 +30,6 @@ std::string cupsPPDDir() {
   const std::string& base = settings().cupsBaseDir;
   if (base.empty() || base == "/") return "/etc/cups/ppd";
   return base + "/etc/cups/ppd";
-}
-
-// Opens path for reading when it is a regular file: a pipe left in the
-// directory must not stall the run.
-std::FILE* openRegularFile(const std::string& path) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return nullptr;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return nullptr;
-  }
-  std::FILE* file = ::fdopen(fd, "r");
-  if (file == nullptr) ::close(fd);
-  return file;
 }
 
 // Reads at most 30 lines, until both marker lines are found.

@@ -3,6 +3,7 @@
 // one, and its product configuration brought up to date; then CUPS restarts.
 #include "printers/printer_update.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,8 +13,6 @@
 #include "discovery/cups_restart.h"
 #include "driver/atomic_file.h"
 #include "driver/console.h"
-#include "driver/settings.h"
-#include "driver/shell.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
 
@@ -32,11 +31,16 @@ void updateQueue(const std::string& ppdDir, const PrinterEntry& printer, OptionL
   logLine(std::string(58, '='));
   logLine(strFormat("Printer = %s with PPD=%s\n", printer.queueName.c_str(), printer.ppdFile.c_str()));
   readOldDefaults(printer.ppdFile, options, count);
-  saveOldPPD(printer.ppdFile, printer.queueName, run);
-  makeNewPPD(ppdDir, options, count, printer, outputName);
-  // The merge was made from this entry's own PPD, so it goes over that file only.
-  installNewPPD(printer.ppdFile, outputName);
-  if (!outputName.empty()) unlink(outputName.c_str());
+  // Without a complete backup the old PPD would be kept nowhere: it stays.
+  std::string whyNot;
+  if (saveOldPPD(printer.ppdFile, printer.queueName, run, whyNot)) {
+    makeNewPPD(ppdDir, options, count, printer, outputName);
+    // The merge was made from this entry's own PPD, so it goes over that file only.
+    installNewPPD(printer.ppdFile, outputName);
+    if (!outputName.empty()) unlink(outputName.c_str());
+  } else {
+    logLine(strFormat("Keeping %s as it was: %s.", printer.ppdFile.c_str(), whyNot.c_str()));
+  }
   processPrinterConfig(printer.queueName);
   freeOptList(options);
 }
@@ -88,24 +92,32 @@ std::string backupNameFor(const std::string& ppdFile, const std::string& queueNa
 }
 
 // Copies the queue's PPD to its backup, unless this run's backup of the
-// queue is already there or comes from the queue's own PPD entry.
-int saveOldPPD(const std::string& ppdFile, const std::string& queueName, UpdateRun& run) {
+// queue is already there or comes from the queue's own PPD entry. The copy
+// is written beside the backup and renamed over it, so a link there is
+// replaced, not followed, and an earlier backup stays until a complete one
+// takes its place.
+int saveOldPPD(const std::string& ppdFile, const std::string& queueName, UpdateRun& run, std::string& error) {
   const std::string backup = backupNameFor(ppdFile, queueName);
   const std::string ownPPD = directoryOf(ppdFile) + "/" + queueName + ".ppd";
   if (run.backupsWritten.count(backup) != 0) {
     logLine(strFormat("saving %s to %s: skipped, this run has already saved the queue's PPD there", ppdFile.c_str(),
                       backup.c_str()));
-    return 0;
+    return 1;
   }
   if (ppdFile != ownPPD && run.listedPPDs.count(ownPPD) != 0) {
     logLine(strFormat("saving %s to %s: skipped, the backup is made from %s", ppdFile.c_str(), backup.c_str(),
                       ownPPD.c_str()));
+    return 1;
+  }
+  struct stat source {};
+  const int mode = stat(ppdFile.c_str(), &source) == 0 ? static_cast<int>(source.st_mode & 0777) : 0644;
+  std::string why;
+  const int status = replaceFileWithCopy(ppdFile, backup, why, mode);
+  logLine(strFormat("saving %s to %s: result=%d", ppdFile.c_str(), backup.c_str(), status));
+  if (status != 0) {
+    error = "no complete backup in " + backup + ": " + why;
     return 0;
   }
-  const std::string cp = settings().cp.empty() ? "cp" : settings().cp;
-  const int status = runShell(strFormat("%s -f %s %s", cp.c_str(), shellWord(ppdFile).c_str(), shellWord(backup).c_str()));
-  logLine(strFormat("saving %s to %s: result=%d", ppdFile.c_str(), backup.c_str(), status));
-  if (status != 0) return 0;
   run.backupsWritten.insert(backup);
   return 1;
 }

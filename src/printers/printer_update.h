@@ -23,8 +23,10 @@ int updatePrinters(const std::string& ppdDir, PrinterList& list, int count, int 
 // the complete merged file, otherwise it stays empty. Always 0.
 int makeNewPPD(const std::string& ppdDir, const OptionList& options, int count, const PrinterEntry& printer,
                std::string& outputName);
-// Copies the queue's PPD to its ".ppd.rpmsave" backup. 1 when copied.
-int saveOldPPD(const std::string& ppdFile, const std::string& queueName, UpdateRun& run);
+// Copies the queue's PPD to its ".ppd.rpmsave" backup, as a whole. 1 when
+// the backup is in place (now, or by this run from the queue's own PPD), 0
+// with the reason in error when no complete backup could be written.
+int saveOldPPD(const std::string& ppdFile, const std::string& queueName, UpdateRun& run, std::string& error);
 // Replaces the queue's PPD by the merged file, as a whole. 1 when replaced.
 int installNewPPD(const std::string& ppdFile, const std::string& outputName);
 // Moves the queue's velaConfig to the current version line. 1 when rewritten.

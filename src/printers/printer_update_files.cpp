@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "driver/atomic_file.h"
+#include "driver/regular_file.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
 #include "printers/printer_update.h"
@@ -30,7 +31,7 @@ bool isPlainQueueName(const std::string& queue) { return !queue.empty() && queue
 
 // Copies source to target in blocks of 40960 bytes.
 bool copyFile(const std::string& source, const std::string& target) {
-  std::FILE* in = std::fopen(source.c_str(), "rb");
+  std::FILE* in = openRegularFile(source);
   if (in == nullptr) return false;
   std::FILE* out = std::fopen(target.c_str(), "wb");
   if (out == nullptr) return closeKeepingErrno(in, false);
@@ -47,7 +48,7 @@ bool copyFile(const std::string& source, const std::string& target) {
 int processPrinterConfig(const std::string& queueName) {
   const std::string path = "/opt/tam/" + queueName + "/root/velaConfig";
   if (!isPlainQueueName(queueName) || access(path.c_str(), F_OK) != 0) return 0;
-  std::FILE* in = std::fopen(path.c_str(), "r");
+  std::FILE* in = openRegularFile(path);
   if (in == nullptr) return 0;
   AtomicFile out(path);
   std::string line;

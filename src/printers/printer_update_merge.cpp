@@ -50,12 +50,17 @@ bool fetchCandidate(const std::string& found, const PrinterEntry& printer, std::
   }
   if (!compressed) return true;
   const std::string gzip = settings().gzip.empty() ? "gzip" : settings().gzip;
+  const std::string unpacked = input.substr(0, input.rfind(".gz"));
+  // gzip unpacks a damaged file (trailing garbage) and still fails: the
+  // unpacked copy goes too, unless the name was someone else's already.
+  const bool unpackedWasThere = access(unpacked.c_str(), F_OK) == 0;
   if (runShell(strFormat("%s -d %s", gzip.c_str(), shellWord(input).c_str())) != 0) {
     logProblem("decompressing", input, printer);
     unlink(input.c_str());
+    if (!unpackedWasThere) unlink(unpacked.c_str());
     return false;
   }
-  input.resize(input.rfind(".gz"));
+  input = unpacked;
   return true;
 }
 

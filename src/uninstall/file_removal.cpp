@@ -1,6 +1,8 @@
 // The last step of a de-installation: the product's own files, inside and
 // outside the installation directory, and its directories with everything
 // in them. Each item is tried and logged whatever became of the others.
+// Nothing is removed unless the directory holds the product's information
+// file and is not the root directory: a mistyped -u must not empty the host.
 #include "uninstall/file_removal.h"
 
 #include <dirent.h>
@@ -9,7 +11,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "driver/settings.h"
@@ -48,6 +52,15 @@ int openDirectoryAt(int parentFd, const char* name) {
 
 void removeEntriesOf(int dirFd);
 
+// Empties and removes the directory name of the directory open on parentFd;
+// a link there is not entered. 0 when it went, -1 otherwise.
+int removeTreeAt(int parentFd, const char* name) {
+  const int fd = openDirectoryAt(parentFd, name);
+  if (fd < 0) return -1;
+  removeEntriesOf(fd);  // closes fd
+  return unlinkat(parentFd, name, AT_REMOVEDIR) == 0 ? 0 : -1;
+}
+
 // One entry of an open directory, judged by what it leads to: a directory of
 // its own is emptied and removed, a regular file (or a link to one) and a
 // link to a directory elsewhere are unlinked, anything else stays.
@@ -57,10 +70,7 @@ void removeEntryAt(int dirFd, const char* name) {
   struct stat self;
   if (fstatat(dirFd, name, &self, AT_SYMLINK_NOFOLLOW) != 0) return;
   if (S_ISDIR(target.st_mode) && !S_ISLNK(self.st_mode)) {
-    const int childFd = openDirectoryAt(dirFd, name);
-    if (childFd < 0) return;
-    removeEntriesOf(childFd);  // closes childFd
-    unlinkat(dirFd, name, AT_REMOVEDIR);
+    removeTreeAt(dirFd, name);
   } else if (S_ISREG(target.st_mode) || S_ISDIR(target.st_mode)) {
     unlinkat(dirFd, name, 0);
   }
@@ -80,20 +90,59 @@ void removeEntriesOf(int dirFd) {
   closedir(dir);
 }
 
+// The directory that holds relative (below the directory open on baseFd),
+// entered one component at a time and never through a link; its descriptor,
+// or -1. name receives the last component.
+int openParentWithin(int baseFd, const std::string& relative, std::string& name) {
+  int fd = fcntl(baseFd, F_DUPFD_CLOEXEC, 0);
+  std::size_t from = 0;
+  for (std::size_t slash; fd >= 0 && (slash = relative.find('/', from)) != std::string::npos; from = slash + 1) {
+    const int next = openDirectoryAt(fd, relative.substr(from, slash - from).c_str());
+    close(fd);
+    fd = next;
+  }
+  name = relative.substr(from);
+  return fd;
+}
+
+// Whether the entry name exists in the directory open on dirFd (a dangling
+// link counts), and when remove is set, whether removing it worked.
+bool removedAt(int dirFd, const std::string& name, bool directory, int remove) {
+  struct stat st;
+  if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (!remove) return true;
+  if (directory) return removeTreeAt(dirFd, name.c_str()) == 0;
+  return unlinkat(dirFd, name.c_str(), 0) == 0 ||
+         (errno == EISDIR && unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) == 0);
+}
+
+// The verdict on one listed item. Items of the installation directory are
+// reached from instFd only, so a link on their way cannot lead elsewhere.
+const char* verdict(const Item& item, int instFd, bool directory, int remove) {
+  const std::string path = item.path;
+  if (!item.inInstallDir) {
+    if (!entryExists(path)) return kNotPossible;
+    return remove && std::remove(path.c_str()) != 0 ? kNotPossible : kOk;
+  }
+  std::string name;
+  const int parentFd = openParentWithin(instFd, path.substr(1), name);
+  if (parentFd < 0) return kNotPossible;
+  const bool done = removedAt(parentFd, name, directory, remove);
+  close(parentFd);
+  return done ? kOk : kNotPossible;
+}
+
 std::string itemPath(const Item& item, const std::string& installDir) {
   return item.inInstallDir ? installDir + item.path : item.path;
 }
 
-const char* fileVerdict(const std::string& path, int remove) {
-  if (!entryExists(path)) return kNotPossible;
-  if (remove && std::remove(path.c_str()) != 0) return kNotPossible;
-  return kOk;
+std::string missingDirectory(const std::string& dir) {
+  return strFormat("The installation directory:\n\t'%s'\ndoes not exist or is not OK.", dir.c_str());
 }
 
-const char* directoryVerdict(const std::string& path, int remove) {
-  if (!entryExists(path)) return kNotPossible;
-  if (remove && removeTree(path) != 0) return kNotPossible;
-  return kOk;
+bool holdsRegularFile(const std::string& dir, const char* name) {
+  struct stat st;
+  return lstat((dir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -103,27 +152,48 @@ bool entryExists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
+std::string notAnInstallation(const std::string& dir) {
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return missingDirectory(dir);
+  char resolved[PATH_MAX];
+  const char* why = nullptr;
+  if (realpath(dir.c_str(), resolved) != nullptr && std::strcmp(resolved, "/") == 0) {
+    why = "is the root directory";
+  } else if (!holdsRegularFile(dir, "velaInfo4.0") && !holdsRegularFile(dir, "velaInfo2.0")) {
+    why = "holds no velaInfo4.0 or velaInfo2.0";
+  }
+  return why == nullptr ? std::string()
+                        : strFormat("Nothing is removed: the installation directory '%s' %s.", dir.c_str(), why);
+}
+
 int removeTree(const std::string& path) {
-  if (!entryExists(path)) return -1;
-  const int fd = openDirectoryAt(AT_FDCWD, path.c_str());
-  if (fd < 0) return -1;
-  removeEntriesOf(fd);
-  return rmdir(path.c_str()) == 0 ? 0 : -1;
+  const std::size_t slash = path.rfind('/');
+  const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const int parentFd = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (parentFd < 0) return -1;
+  const int result = name.empty() ? -1 : removeTreeAt(parentFd, name.c_str());
+  close(parentFd);
+  return result;
 }
 
 int removeInstalledFiles(int remove) {
   const std::string& installDir = settings().installDir;
-  if (chdir(installDir.c_str()) != 0) {
-    logLine(strFormat("The installation directory:\n\t'%s'\ndoes not exist or is not OK.", installDir.c_str()));
+  std::string refusal = notAnInstallation(installDir);
+  if (refusal.empty() && chdir(installDir.c_str()) != 0) refusal = missingDirectory(installDir);
+  if (!refusal.empty()) {
+    logLine(refusal);
     return 0;
   }
+  const int instFd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   for (const Item& item : kFiles) {
     const std::string path = itemPath(item, installDir);
-    logLine(strFormat("Deleting file: '%s' - %s", path.c_str(), fileVerdict(path, remove)));
+    logLine(strFormat("Deleting file: '%s' - %s", path.c_str(), verdict(item, instFd, false, remove)));
   }
   for (const Item& item : kDirectories) {
     const std::string path = itemPath(item, installDir);
-    logLine(strFormat("Deleting directory: '%s' - %s", path.c_str(), directoryVerdict(path, remove)));
+    logLine(strFormat("Deleting directory: '%s' - %s", path.c_str(), verdict(item, instFd, true, remove)));
   }
+  if (instFd >= 0) close(instFd);
   return 1;
 }

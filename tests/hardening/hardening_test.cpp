@@ -75,35 +75,49 @@ TEST(Hardening, HostileNamesReachCommandsAsOneWord) {
 TEST(Hardening, PlantedLinksAtPredictableTemporaryNamesAreNotFollowed) {
   REQUIRE_SANDBOX();
   auto host = productHost();
-  // One process plants them all, for the view numbers its processes from 1.
-  ASSERT_EQ(host->shell("echo victim > /etc/vela-victim && perl -e 'symlink(\"/etc/vela-victim\", $_) or exit 1 for "
-                        "\"/var/tmp/VelaPPDFiles4.0-5.tar\", map { (\"/tmp/KORLPD$_\", \"/tmp/KORLPRNG$_\") } 1..400'")
+  host->copyIn(kOldPPD, "/etc/cups/ppd/lab2.ppd");
+  // One process plants them all, for the view numbers its processes from 1; lab2's backup is a hard link.
+  ASSERT_EQ(host->shell("echo victim > /etc/vela-victim && perl -e 'link(\"/etc/vela-victim\", "
+                        "\"/etc/cups/lab2.ppd.rpmsave\") or exit 1; symlink(\"/etc/vela-victim\", $_) or exit 1 for "
+                        "\"/var/tmp/VelaPPDFiles4.0-5.tar\", \"/var/log/Vela4.0_UpdateLog\", "
+                        "\"/etc/cups/lab1.ppd.rpmsave\", map { (\"/tmp/KORLPD$_\", \"/tmp/KORLPRNG$_\") } 1..400'")
                 .status, 0);
   host->writeFile("/opt/tam/velaInfo2.0", "#\n# Vela 2.0 Information File\n#\nUSRDIR          /opt/tam\n");
   // Without KORLPMODE and without a scheduler every process probe runs, and "lpd -V".
   EXPECT_EQ(host->run({"/opt/tam/bin/setup"}, asAdministrator({})).status, 0);
   EXPECT_TRUE(contains(host->log(), "System Scheduler = Unknown\n")) << host->log();
+  // Entries of the directory to archive that tar would read as options, the second running x.sh.
+  const std::string log = host->log(), ppdDir = log.substr(log.rfind("PPD installation dir: ") + 22);
+  for (const char* name : {"--checkpoint=1", "--checkpoint-action=exec=sh x.sh", "x.sh"})
+    host->writeFile(ppdDir.substr(0, ppdDir.find('\n')) + "/" + name, "touch /PWNED\n");
   EXPECT_EQ(host->run({"/opt/tam/bin/setup"}, asAdministrator()).status, 0);
   EXPECT_TRUE(contains(host->log(), "To: /var/tmp/VelaPPDFiles4.0-5.tar.\n")) << host->log();
-  EXPECT_FALSE(host->isSymlink("/var/tmp/VelaPPDFiles4.0-5.tar"));
-  EXPECT_TRUE(isNewPPD(host->readFile("/etc/cups/ppd/lab1.ppd")));
+  EXPECT_FALSE(host->isSymlink("/var/tmp/VelaPPDFiles4.0-5.tar") || host->exists("/PWNED"));
+  EXPECT_EQ(host->shell("tar tf /var/tmp/VelaPPDFiles4.0-5.tar").out,
+            "--checkpoint-action=exec=sh x.sh\n--checkpoint=1\nx.sh\n");
+  for (const std::string queue : {"lab1", "lab2"}) {
+    EXPECT_TRUE(isNewPPD(host->readFile("/etc/cups/ppd/" + queue + ".ppd"))) << queue;
+    EXPECT_EQ(host->readFile("/etc/cups/" + queue + ".ppd.rpmsave"), oldPPD()) << queue;
+  }
   EXPECT_EQ(host->readFile("/etc/vela-victim"), "victim\n");
 }
 
-// SIGKILL at 20 random moments of an update of 30 queues: each PPD is the old file or the complete new one.
+// SIGKILL to setup and its commands at 20 random moments of an update of 30 queues: each PPD is the old
+// file or the complete new one, and each backup the complete old one when there is one.
 TEST(Hardening, KilledUpdateLeavesWholePPDs) {
   REQUIRE_SANDBOX();
   auto host = productHost();
   for (int i = 2; i <= 30; ++i) host->copyIn(kOldPPD, "/etc/cups/ppd/q" + std::to_string(i) + ".ppd");
-  // A new PPD of some 2 MB keeps each replacement busy long enough to be hit.
-  ASSERT_EQ(host->shell("cd /opt/tam/ppd && p=Marlo_Ardent_110-PCL.ppd && gzip -d $p.gz && { head -n -1 $p; yes "
-                        "'*% padding of a large PPD, padding of a large PPD, padding of a large PPD' | head -n 25000; "
-                        "tail -n 1 $p; } > big && mv big $p && gzip $p && mkdir /root/old && "
-                        "cp -p /etc/cups/ppd/* /root/old")
+  // New PPDs of some 2 MB and old ones of some 0.8 MB keep each replacement and backup busy long enough to be hit.
+  ASSERT_EQ(host->shell("pad() { { head -n -1 $1; yes '*% padding of a large PPD, padding of a large PPD' | head -n "
+                        "$2; tail -n 1 $1; } > big && mv big $1; }; cd /opt/tam/ppd && p=Marlo_Ardent_110-PCL.ppd && "
+                        "gzip -d $p.gz && pad $p 25000 && gzip $p && for q in /etc/cups/ppd/*; do pad $q 10000; done "
+                        "&& mkdir /root/old && cp -p /etc/cups/ppd/* /root/old")
                 .status, 0);
-  // setup in the background, once the log shows that the update began.
-  const std::string startUpdate = "rm -f /var/log/Vela4.0_UpdateLog; /opt/tam/bin/setup & until grep -qs '^Printer = ' "
-                                  "/var/log/Vela4.0_UpdateLog || ! kill -0 $! 2>/dev/null; do sleep 0.01; done; ";
+  // setup in the background as a process group of its own, once the log shows that the update began.
+  const std::string startUpdate = "rm -f /var/log/Vela4.0_UpdateLog; setsid /opt/tam/bin/setup & until grep -qs "
+                                  "'^Printer = ' /var/log/Vela4.0_UpdateLog || ! kill -0 $! 2>/dev/null; do "
+                                  "sleep 0.01; done; ";
   const std::string timed = startUpdate + "s=$(date +%s%N); wait; echo $(($(date +%s%N) - s))";
   const double seconds = std::stod(host->shell(timed, asAdministrator()).out) / 1e9;
   ASSERT_TRUE(isNewPPD(host->readFile("/etc/cups/ppd/lab1.ppd"))) << host->log();
@@ -115,11 +129,12 @@ TEST(Hardening, KilledUpdateLeavesWholePPDs) {
     const std::string delay = std::to_string(std::uniform_real_distribution<double>(0.0, seconds)(random));
     SCOPED_TRACE("seed " + std::to_string(seed) + ", killed after " + delay + " s");
     ASSERT_EQ(host->shell("rm -rf /etc/cups/ppd && mkdir /etc/cups/ppd && cp -p /root/old/* /etc/cups/ppd/").status, 0);
-    host->shell(startUpdate + "sleep " + delay + "; kill -9 $!; wait", asAdministrator());
-    // Each queue PPD as "old", "new" or "torn <queue>", one line per queue.
+    host->shell(startUpdate + "sleep " + delay + "; kill -9 -$!; wait", asAdministrator());
+    // Each queue PPD as "old", "new" or "torn <queue>", one line per queue; a torn backup as "torn <backup>".
     std::istringstream states(host->shell("cd /etc/cups/ppd && for f in /root/old/*; do q=${f##*/}; if cmp -s $q $f; "
                                           "then echo old; elif cmp -s $q /root/new/$q; then echo new; "
-                                          "else echo torn $q; fi; done").out);
+                                          "else echo torn $q; fi; b=../${q%.ppd}.ppd.rpmsave; "
+                                          "if [ -e $b ] && ! cmp -s $b $f; then echo torn $b; fi; done").out);
     for (std::string state; std::getline(states, state); ++seen[state]) {
       EXPECT_TRUE(state == "old" || state == "new") << state;
     }
@@ -133,25 +148,38 @@ std::string fullTmpfsOn(const std::string& dir) {
          " && { dd if=/dev/zero of=" + dir + "/zz-fill bs=4k 2>/dev/null || true; }";
 }
 
-// Full disks, odd hosts and users: the run ends with its messages, in order, and status 0, the files it
-// replaces stay whole, and a user other than root changes nothing at all.
+// Full disks, odd hosts and users, pipes and devices where files are read, a scheduler that never answers:
+// each run (and a de-installation after it) ends with its messages, in order, and status 0, the files it
+// replaces stay whole, no work file stays behind, and a user other than root changes nothing at all.
 TEST(Hardening, FullDisksAndOddHostsEndCleanly) {
   REQUIRE_SANDBOX();
   const std::string finished = "Finishing Vela 4.0-0 installation", kept = "Keeping /etc/cups/ppd/lab1.ppd as it was: ";
   const std::string info = "#\n# Vela 4.0 Information File\n#\nUSRDIR          /opt/tam\n";
+  const std::string noBackup = "saving /etc/cups/ppd/lab1.ppd to /etc/cups/lab1.ppd.rpmsave: result=-1\n" + kept +
+                               "no complete backup in /etc/cups/lab1.ppd.rpmsave: ";
+  const std::string fullCups = fullTmpfsOn("/etc/cups") + " && mount -t tmpfs tmpfs /etc/cups/ppd && cp -a "
+                               "/root/saved/ppd/. /etc/cups/ppd";
+  const std::string silentScheduler = "rm /usr/bin/cups-config; mkfifo /etc/cups/printers.conf /srv/fifo && setsid "
+                                      "perl -MIO::Socket::INET -e '$s = IO::Socket::INET->new(LocalAddr => "
+                                      "\"127.0.0.1:631\", Listen => 5) or die; push @k, $s->accept while 1' "
+                                      "</dev/null >/dev/null 2>&1 & until nc -z 127.0.0.1 631; do sleep 0.1; done";
   const struct {
     std::string prepare;  // run as root once the product is in place
     uid_t uid;
     bool logged, updated;  // whether the log can be written, whether lab1 gets its new PPD
     std::vector<std::string> lines;
     std::map<std::string, std::string> records = {};  // laid out before, and kept as they were
+    std::vector<std::string> env = {"KORLPMODE=CUPS"};
   } cases[] = {
       {fullTmpfsOn("/etc/cups/ppd"), 0, true, false, {kept + "write: No space left on device.\n"}},
+      {fullCups, 0, true, false, {noBackup + "write: No space left on device.\n", finished}},
+      {fullCups, 0, true, false, {noBackup, finished}, {{"/etc/cups/lab1.ppd.rpmsave", "earlier backup\n"}}},
       {fullTmpfsOn("/tmp"), 0, true, false, {"No space left on device!\n", kept, finished}},
       {fullTmpfsOn("/opt/tam"), 0, true, true,
-       {"Could not write /opt/tam/velaInfo4.0: write: No space left on device. The previous file is kept.\n",
-        "Could not write /opt/tam/etc/UNINSTALLVELA: write: No space left on device. The previous script is kept.\n",
-        finished},
+       {"Cannot open file:\n\t'/opt/tam/velaInfo4.0',\nPlease check and try again.\nCould not write "
+        "/opt/tam/velaInfo4.0: write: No space left on device. The previous file is kept.\n",
+        "Cannot open file:\n\t'/opt/tam/etc/UNINSTALLVELA',\nPlease check and try again.\nCould not write "
+        "/opt/tam/etc/UNINSTALLVELA: write: No space left on device. The previous script is kept.\n", finished},
        {{"/opt/tam/velaInfo2.0", info}, {"/opt/tam/velaInfo4.0", info + "# earlier\n"},
         {"/opt/tam/etc/UNINSTALLVELA", "#!/bin/sh\n"}}},
       {"", 1000, false, false, {"\tYou must be root to be able\n\tto install Vela!\n"}},
@@ -161,7 +189,14 @@ TEST(Hardening, FullDisksAndOddHostsEndCleanly) {
        {"Cannot create a temporary file in /tmp: No such file or directory.\n", "CUPS Version : 1400//",
        kept + "no merged PPD.\n", finished}},
       {"mount --bind /etc/cups /etc/cups && mount -o remount,bind,ro /etc/cups", 0, true, false,
-       {kept + "create file beside target: Read-only file system.\n", finished}},
+       {noBackup + "create file beside target: Read-only file system.\n", finished}},
+      {"echo garbage >> /opt/tam/ppd/Marlo_Ardent_110-PCL.ppd.gz", 0, true, false,
+       {"Problem decompressing: /tmp/korin", kept + "no merged PPD.\n", finished}},
+      {"mkfifo /opt/tam/velaInfo2.0", 0, true, true, {"New installation", finished}},
+      {"", 0, true, true, {"New installation", finished}, {}, {"KORLPMODE=CUPS", "VELAINFO=/dev/zero"}},
+      {silentScheduler + " && mkdir -p /opt/tam/lab1/root && mkfifo /opt/tam/lab1/root/velaConfig", 0, true, true,
+       {"The HTTP probe of the CUPS version gave up after 5 seconds.\n", "CUPS Version : ", "New installation",
+        finished}, {}, {"KORLPMODE=CUPS", "VELAINFO=/srv/fifo"}},
   };
   const std::string listing = "ls -laR --full-time /opt /etc/cups /var/tmp /var/log /tmp /usr/share/ppd /usr/bin 2>&1";
   for (const auto& c : cases) {
@@ -170,7 +205,9 @@ TEST(Hardening, FullDisksAndOddHostsEndCleanly) {
     for (const auto& [path, content] : c.records) host->writeFile(path, content);
     ASSERT_EQ(host->shell(c.prepare).status, 0);
     const std::string before = host->shell(listing).out;
-    const RunResult result = host->run({"/opt/tam/bin/setup"}, asAdministrator({"KORLPMODE=CUPS"}, c.uid));
+    RunOptions options = asAdministrator(c.env, c.uid);
+    options.timeoutSeconds = 60;
+    const RunResult result = host->run({"/opt/tam/bin/setup"}, options);
     EXPECT_EQ(result.status, 0) << result.err;
     const std::string report = c.logged ? host->log() : result.err;
     std::size_t at = 0;  // each line after the one before
@@ -178,7 +215,9 @@ TEST(Hardening, FullDisksAndOddHostsEndCleanly) {
     const std::string lab1 = host->readFile("/etc/cups/ppd/lab1.ppd");
     EXPECT_TRUE(c.updated ? isNewPPD(lab1) : lab1 == oldPPD()) << report;
     for (const auto& [path, content] : c.records) EXPECT_EQ(host->readFile(path), content) << path;
-    EXPECT_EQ(host->shell("ls -a /etc/cups/ppd /opt/tam /opt/tam/etc | grep vela-new").out, "");
+    const std::string workFiles = "ls -a /etc/cups /etc/cups/ppd /opt/tam /opt/tam/etc /tmp | grep -e vela-new -e ^kor";
+    EXPECT_EQ(host->shell(workFiles).out, "");
     EXPECT_TRUE(c.uid == 0 || host->shell(listing).out == before);
+    EXPECT_EQ(host->run({"/opt/tam/bin/setup", "-d"}, options).status, 0);
   }
 }

@@ -93,6 +93,37 @@ TEST(Deinstall, RemovesTheQueuesAfterTheHeadRetryingAFailingLpadminAndNothingEls
   }
 }
 
+// A mistyped -u removes nothing: not from / (however written), nor from a directory without the
+// information file, though queues named etc and bin are listed; and nothing through a link out of the product.
+TEST(Deinstall, RemovesNothingOutsideAnInstallationDirectory) {
+  REQUIRE_SANDBOX();
+  const std::string nothing = "Nothing is removed: the installation directory '";
+  const struct {
+    std::string dir, line;
+  } cases[] = {{"/", nothing + "/' is the root directory.\n"},
+               {"/opt/tam/../..", nothing + "/opt/tam/../..' is the root directory.\n"},
+               {"/opt", nothing + "/opt' holds no velaInfo4.0 or velaInfo2.0.\n"},
+               {"/opt/tam", "Deleting file: '/opt/tam/bin/nc' - Not possible!\n"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.dir);
+    SandboxHost host;
+    installForRemoval(host, infoFile("Default\nlab1\netc\nbin\n"));
+    host.writeFile("/velaInfo4.0", infoFile(""));
+    for (const char* path : {"/opt/etc/keep", "/opt/bin/nc"}) host.writeFile(path, "keep\n");
+    // The product's programs elsewhere, reached through a link.
+    ASSERT_EQ(host.shell("mv /opt/tam/bin /srv/bin && ln -s /srv/bin /opt/tam/bin && touch /srv/bin/nc").status, 0);
+    const bool refused = c.dir != "/opt/tam";
+    const std::string listing = "{ ls -A /; find /etc /srv /usr/bin " + std::string(refused ? "/opt" : "") +
+                                "; } | grep -v '^/usr/bin/korgsfilter$' | LC_ALL=C sort";
+    ASSERT_EQ(host.shell(listing + " > /root/before").status, 0);
+    EXPECT_EQ(host.run({"/opt/tam/bin/setup", "-d", "-u", c.dir}, {.stdinText = "yes\n", .env = {"KORLPMODE=CUPS"}})
+                  .status, 0);
+    EXPECT_NE(host.log().find(c.line), std::string::npos) << host.log();
+    EXPECT_EQ(host.shell(listing + " | diff /root/before -").out, "");
+    EXPECT_EQ(host.exists("/usr/bin/korgsfilter"), refused);
+  }
+}
+
 // LPR and LPRng queues are not the installer's to delete; a CUPS host without
 // a data directory has no model file to retire ("/model" is not one).
 TEST(Deinstall, EachPrintSystemAndAnswerRemovesOnlyItsShare) {

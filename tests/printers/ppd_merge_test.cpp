@@ -103,7 +103,7 @@ TEST(ParseDefaultLine, TakesKeywordAndFirstValueWordWithinTheirLimits) {
   EXPECT_EQ(value, "Letter");
   EXPECT_EQ(parseDefaultLine("*DefaultColorSep: ProcessBlack.60lpi.600dpi/60 lpi\n", value), std::nullopt);
   EXPECT_EQ(parseDefaultLine("*Default" + std::string(100, 'K') + ": " + std::string(100, 'v'), value),
-            "*" + std::string(78, 'K'));
+            std::string("*").append(78, 'K'));
   EXPECT_EQ(value, std::string(79, 'v'));
 }
 
@@ -129,7 +129,7 @@ TEST(ProcessNewPPD, UntidyAndHugeInput) {
 }
 
 int failuresOf(const std::string& ppd) {
-  return std::stoi("0" + commandOutput("cupstestppd -W none " + MemFile(ppd).path() + " 2>&1 | grep -c FAIL"));
+  return std::atoi(commandOutput("cupstestppd -W none " + MemFile(ppd).path() + " 2>&1 | grep -c FAIL").c_str());
 }
 
 // ppd with its "*Default<keyword>: <from>" line set to the option's first other choice (as CUPS writes a

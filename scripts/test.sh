@@ -2,7 +2,8 @@
 # The whole test run: installs what is needed, builds the installer and its
 # tests, and runs every test with CTest; then builds and runs the suite again
 # with AddressSanitizer and UndefinedBehaviorSanitizer, builds the Release
-# type, and runs each fuzz target for a bounded time. Every build treats warnings as errors. Behaviour tests need
+# type and the product archive from it, and runs each fuzz target for a
+# bounded time. Every build treats warnings as errors. Behaviour tests need
 # root (namespaces, mounts).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,9 +31,10 @@ cmake --build build-sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j "$jobs" | tee build-sanitize/ctest.log
 
-echo "== build Release"
+echo "== build Release and make the product archive"
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVELA_WERROR=ON >/dev/null
 cmake --build build-release -j "$jobs"
+(cd build-release && cpack)
 
 if [ -f fuzz/CMakeLists.txt ]; then
   echo "== fuzz the parsers of outside text"

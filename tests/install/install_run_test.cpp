@@ -1,5 +1,5 @@
-// Installation runs of the real setup binary in the sandbox host, with the
-// uninstall script it writes, upgrades, failures, SELinux and bad input.
+// Installation runs of the real setup binary in the sandbox host: from the product archive, with
+// the uninstall script, upgrades, failures, SELinux and bad input.
 #include <gtest/gtest.h>
 
 #include "sandbox/sandbox_host.h"
@@ -36,10 +36,11 @@ std::string ppdInstallDirOf(const std::string& log) {
   return at == std::string::npos ? "" : log.substr(at + 22, log.find('\n', at) - at - 22);
 }
 
-TEST(InstallRun, NewInstallationInPlaceCopiesOnlyThePPDsAndItsScriptUndoesIt) {
+TEST(Archive, NewInstallationInPlaceCopiesOnlyThePPDsAndItsScriptUndoesIt) {
   REQUIRE_SANDBOX();
   SandboxHost host;
-  host.installProduct("/opt/tam");
+  ASSERT_EQ(host.shell("mkdir /opt/tam && tar -xzf " VELA_ARCHIVE " -C /opt/tam").status, 0);
+  EXPECT_EQ(host.listDir("/opt/tam/etc"), (std::vector<std::string>{"VELAINST.CONF", "setup.8", "vela.pp", "vela4.0.png"}));
   const std::string log = runSetup(host);
   const std::string ppdDir = ppdInstallDirOf(log);
   for (const std::string& name : host.listDir("/opt/tam/ppd")) EXPECT_EQ(host.mode(ppdDir + "/" + name), 0644u) << name;
@@ -59,7 +60,7 @@ TEST(InstallRun, NewInstallationInPlaceCopiesOnlyThePPDsAndItsScriptUndoesIt) {
   EXPECT_EQ(host.readLink("/usr/bin/korgsfilter"), "/opt/tam/bin/korgsfilter");
   expectInOrder(log, {"New installation\n", "VELAINST.CONF = /opt/tam/etc/VELAINST.CONF.\n",
                       "Installation directory: '/opt/tam' OK. \n", "Creating configuration file: '/opt/tam/velaInfo3.0'. \n",
-                      "Created script: /opt/tam/etc/UNINSTALLVELA.\n", "goInstall: Starting copy loop for 6 items.\n",
+                      "Created script: /opt/tam/etc/UNINSTALLVELA.\n", "goInstall: Starting copy loop for 7 items.\n",
                       "Copying file ppd/*.ppd.gz to " + ppdDir + ". \n",
                       "Changing execution rights of '" + ppdDir + "/*.ppd.gz' to  00644.\n",
                       "Link 1: /usr/bin/korgsfilter linked to /opt/tam/bin/korgsfilter.\n",

@@ -120,9 +120,7 @@ TEST(Hardening, KilledUpdateLeavesWholePPDs) {
     std::istringstream states(host->shell("cd /etc/cups/ppd && for f in /root/old/*; do q=${f##*/}; if cmp -s $q $f; "
                                           "then echo old; elif cmp -s $q /root/new/$q; then echo new; "
                                           "else echo torn $q; fi; done").out);
-    for (std::string state; std::getline(states, state); ++seen[state]) {
-      EXPECT_TRUE(state == "old" || state == "new") << state;
-    }
+    for (std::string state; std::getline(states, state); ++seen[state]) EXPECT_TRUE(state == "old" || state == "new") << state;
   }
   EXPECT_EQ(seen["old"] + seen["new"], 600) << seen["old"] << " old, " << seen["new"] << " new";
 }

@@ -15,5 +15,5 @@ apt-get install -y -qq --no-install-recommends \
   libcups2-dev libgtest-dev googletest \
   cups cups-client cups-filters cups-bsd openprinting-ppds \
   netcat-openbsd gzip tar procps iproute2 util-linux \
-  clang libclang-rt-14-dev \
+  clang libclang-rt-14-dev groff-base man-db ansible-core \
   >/dev/null

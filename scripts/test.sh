@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The whole test run: installs what is needed, builds the installer and its
 # tests, and runs every test with CTest; then builds and runs the suite again
-# with AddressSanitizer and UndefinedBehaviorSanitizer, and runs each fuzz
-# target for a bounded time. Behaviour tests need root (namespaces, mounts).
+# with AddressSanitizer and UndefinedBehaviorSanitizer, builds the Release
+# type and the product archive from it, and runs each fuzz target for a
+# bounded time. Every build treats warnings as errors. Behaviour tests need
+# root (namespaces, mounts).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,19 +21,24 @@ if [ "${quota%% *}" != max ]; then
 fi
 
 echo "== build and test"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELA_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs" | tee build/ctest.log
 
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=ON >/dev/null
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=ON -DVELA_WERROR=ON >/dev/null
 cmake --build build-sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j "$jobs" | tee build-sanitize/ctest.log
 
+echo "== build Release and make the product archive"
+cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVELA_WERROR=ON >/dev/null
+cmake --build build-release -j "$jobs"
+(cd build-release && cpack)
+
 if [ -f fuzz/CMakeLists.txt ]; then
   echo "== fuzz the parsers of outside text"
-  CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DVELA_FUZZ=ON >/dev/null
+  CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DVELA_FUZZ=ON -DVELA_WERROR=ON >/dev/null
   cmake --build build-fuzz -j "$jobs" --target vela_fuzzers
   bash fuzz/run-all.sh build-fuzz/fuzz "${VELA_FUZZ_SECONDS:-30}"
 fi

@@ -54,7 +54,7 @@ int fallbackPrefixes(std::string& prefix, std::string& execPrefix) {
     execPrefix = "/usr";
   }
   if (!present("/etc/cups")) return 0;
-  prefix = "/";
+  prefix.assign(1, '/');  // = "/" trips a false -Wrestrict of GCC 12 at -O3
   return 1;
 }
 

@@ -9,11 +9,8 @@ namespace {
 const std::string kSetup = "/opt/tam/bin/setup";
 
 // A CUPS host as far as the environment tells, so no process probes run.
-RunOptions cupsHost(std::string stdinText = "") {
-  RunOptions options;
-  options.env = {"KORLPMODE=CUPS"};
-  options.stdinText = std::move(stdinText);
-  return options;
+RunOptions cupsHost(std::string stdinText = "", std::string cwd = "/") {
+  return {.stdinText = std::move(stdinText), .env = {"KORLPMODE=CUPS"}, .cwd = std::move(cwd)};
 }
 
 std::size_t countOf(const std::string& text, const std::string& part) {
@@ -26,9 +23,8 @@ std::size_t countOf(const std::string& text, const std::string& part) {
 void expectInOrder(const std::string& text, const std::vector<std::string>& parts) {
   std::size_t at = 0;
   for (const std::string& part : parts) {
-    const std::size_t found = text.find(part, at);
-    ASSERT_NE(found, std::string::npos) << "missing in order: " << part << "\n--- in:\n" << text;
-    at = found + part.size();
+    ASSERT_NE(at = text.find(part, at), std::string::npos) << "missing in order: " << part << "\n--- in:\n" << text;
+    at += part.size();
   }
 }
 
@@ -61,8 +57,7 @@ TEST_F(SetupFlow, HelpPrintsTheUsageAndWritesNoLog) {
 
 TEST_F(SetupFlow, NonRootIsRefusedBeforeAnyProbe) {
   host().installStub("/usr/bin/ps");
-  RunOptions user;
-  user.uid = user.gid = 1000;
+  const RunOptions user = {.uid = 1000, .gid = 1000};
   // /var/log is not writable for the user: every line goes to standard error.
   RunResult result = host().run({kSetup}, user);
   EXPECT_EQ(result.status, 0);
@@ -136,9 +131,7 @@ TEST_F(SetupFlow, DeinstallationAsksAndNeedsAClearYes) {
 }
 
 TEST_F(SetupFlow, UnfitHostStopsBeforeInstalling) {
-  RunOptions lprng;
-  lprng.env = {"KORLPMODE=LPRNG"};
-  EXPECT_EQ(host().run({kSetup}, lprng).status, 0);
+  EXPECT_EQ(host().run({kSetup}, {.env = {"KORLPMODE=LPRNG"}}).status, 0);
   expectInOrder(host().log(), {"System Scheduler = LPRNG\n", "Abandoned because:\n", "* No running CUPS daemon found!\n",
                                "*** Sorry ***\n", "New installation", "Because of insufficient data, setup stopped.\n"});
   EXPECT_FALSE(host().exists("/usr/bin/korgsfilter"));
@@ -156,9 +149,7 @@ TEST_F(SetupFlow, BadArgumentsNeverStopTheRun) {
     const RunResult result = host().run(argv, cupsHost());
     EXPECT_EQ(result.status, 0);
     EXPECT_NE(result.err.find("No Vela installation found.\n"), std::string::npos) << result.err;
-    if (argv[1] == "-x") {
-      EXPECT_EQ(countOf(result.err, "invalid option -- 'x'"), 2u) << result.err;
-    }
+    if (argv[1] == "-x") { EXPECT_EQ(countOf(result.err, "invalid option -- 'x'"), 2u) << result.err; }
   }
 }
 
@@ -176,9 +167,7 @@ TEST_F(SetupFlow, SourceDirectoryComesFromTheProgramPath) {
       {deepDir + "/setup", "/", "''"},  // too long for its field: refused
   };
   for (const Case& c : cases) {
-    RunOptions options = cupsHost();
-    options.cwd = c.cwd;
-    host().run({c.program, "-d"}, options);
+    host().run({c.program, "-d"}, cupsHost("", c.cwd));
     EXPECT_NE(host().log().find("Directory from which we install: " + c.expected + ".\n"), std::string::npos)
         << c.program;
   }

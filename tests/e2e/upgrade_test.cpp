@@ -64,9 +64,8 @@ class UpgradeWithRealCups : public ::testing::Test {
 TEST_F(UpgradeWithRealCups, QueuesGetTheNewPpdKeepTheirDefaultsAndStillPrint) {
   const std::string log = host_->log();
   for (const char* line : {"System Scheduler = CUPS\n", "CUPS base dir: /\n", "CUPS binary dir: /usr\n",
-                           "CUPS Header Version : 2400//HTTP", "New installation\n", "CUPS reset returned with: 0\n"}) {
+                           "CUPS Header Version : 2400//HTTP", "New installation\n", "CUPS reset returned with: 0\n"})
     EXPECT_NE(log.find(line), std::string::npos) << "missing \"" << line << "\" in the log:\n" << log;
-  }
   EXPECT_EQ(cups_->queues(), kQueues);
 
   for (const ScenarioQueue& queue : productQueues()) {
@@ -120,9 +119,8 @@ TEST_F(UpgradeWithRealCups, DeinstallationRemovesTheListedQueuesAndTheProduct) {
   ASSERT_EQ(removal.status, 0) << removal.err;
   const std::string log = host_->log();
   for (const char* line : {"Number of Vela printers found: 3.", "Deleting the Vela printer: lab1.",
-                           "Deleting the Vela printer: lab2."}) {
+                           "Deleting the Vela printer: lab2."})
     EXPECT_NE(log.find(line), std::string::npos) << line << " missing in\n" << log;
-  }
   // The real lpadmin takes "-xlab1" at the first attempt: no retries.
   const std::regex executing("Executing command:");
   EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), executing), std::sregex_iterator()), 2) << log;
@@ -131,9 +129,8 @@ TEST_F(UpgradeWithRealCups, DeinstallationRemovesTheListedQueuesAndTheProduct) {
   EXPECT_EQ(cups_->queues(), std::vector<std::string>{"other"});
   EXPECT_EQ(host_->readFile(kForeignPpd), foreignBefore_);
   for (const char* gone : {"/etc/cups/ppd/lab1.ppd", "/opt/tam/velaInfo4.0", "/opt/tam/bin", "/opt/tam/ppd",
-                           "/opt/tam/etc", "/usr/bin/korgsfilter"}) {
+                           "/opt/tam/etc", "/usr/bin/korgsfilter"})
     EXPECT_FALSE(host_->exists(gone)) << gone;
-  }
 }
 
 }  // namespace

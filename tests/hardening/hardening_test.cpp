@@ -135,9 +135,7 @@ TEST(Hardening, KilledUpdateLeavesWholePPDs) {
                                           "then echo old; elif cmp -s $q /root/new/$q; then echo new; "
                                           "else echo torn $q; fi; b=../${q%.ppd}.ppd.rpmsave; "
                                           "if [ -e $b ] && ! cmp -s $b $f; then echo torn $b; fi; done").out);
-    for (std::string state; std::getline(states, state); ++seen[state]) {
-      EXPECT_TRUE(state == "old" || state == "new") << state;
-    }
+    for (std::string state; std::getline(states, state); ++seen[state]) EXPECT_TRUE(state == "old" || state == "new") << state;
   }
   EXPECT_EQ(seen["old"] + seen["new"], 600) << seen["old"] << " old, " << seen["new"] << " new";
 }

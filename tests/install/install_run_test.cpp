@@ -1,5 +1,5 @@
-// Installation runs of the real setup binary in the sandbox host, with the
-// uninstall script it writes, upgrades, failures, SELinux and bad input.
+// Installation runs of the real setup binary in the sandbox host: from the product archive, by hand
+// and by the roll-out playbook, with the uninstall script, upgrades, failures, SELinux and bad input.
 #include <gtest/gtest.h>
 
 #include "sandbox/sandbox_host.h"
@@ -36,10 +36,11 @@ std::string ppdInstallDirOf(const std::string& log) {
   return at == std::string::npos ? "" : log.substr(at + 22, log.find('\n', at) - at - 22);
 }
 
-TEST(InstallRun, NewInstallationInPlaceCopiesOnlyThePPDsAndItsScriptUndoesIt) {
+TEST(Archive, NewInstallationInPlaceCopiesOnlyThePPDsAndItsScriptUndoesIt) {
   REQUIRE_SANDBOX();
   SandboxHost host;
-  host.installProduct("/opt/tam");
+  ASSERT_EQ(host.shell("mkdir /opt/tam && tar -xzf " VELA_ARCHIVE " -C /opt/tam").status, 0);
+  EXPECT_EQ(host.listDir("/opt/tam/etc"), (std::vector<std::string>{"VELAINST.CONF", "setup.8", "vela.pp", "vela4.0.png"}));
   const std::string log = runSetup(host);
   const std::string ppdDir = ppdInstallDirOf(log);
   for (const std::string& name : host.listDir("/opt/tam/ppd")) EXPECT_EQ(host.mode(ppdDir + "/" + name), 0644u) << name;
@@ -59,7 +60,7 @@ TEST(InstallRun, NewInstallationInPlaceCopiesOnlyThePPDsAndItsScriptUndoesIt) {
   EXPECT_EQ(host.readLink("/usr/bin/korgsfilter"), "/opt/tam/bin/korgsfilter");
   expectInOrder(log, {"New installation\n", "VELAINST.CONF = /opt/tam/etc/VELAINST.CONF.\n",
                       "Installation directory: '/opt/tam' OK. \n", "Creating configuration file: '/opt/tam/velaInfo3.0'. \n",
-                      "Created script: /opt/tam/etc/UNINSTALLVELA.\n", "goInstall: Starting copy loop for 6 items.\n",
+                      "Created script: /opt/tam/etc/UNINSTALLVELA.\n", "goInstall: Starting copy loop for 7 items.\n",
                       "Copying file ppd/*.ppd.gz to " + ppdDir + ". \n",
                       "Changing execution rights of '" + ppdDir + "/*.ppd.gz' to  00644.\n",
                       "Link 1: /usr/bin/korgsfilter linked to /opt/tam/bin/korgsfilter.\n",
@@ -74,6 +75,22 @@ TEST(InstallRun, NewInstallationInPlaceCopiesOnlyThePPDsAndItsScriptUndoesIt) {
   EXPECT_TRUE(has(host.shell(uninstall, {.stdinText = "maybe\nYeS\n"}).out, "Answer with yes or no please.\n"));
   EXPECT_FALSE(host.exists("/opt/tam") || host.exists(ppdDir + "/ppd"));
   EXPECT_TRUE(host.exists(ppdDir));
+}
+
+// The roll-out playbook on a group of one host over the local connection: installation, then `setup -d`.
+TEST(Archive, PlaybookInstallsThenRemovesTheProductAndFetchesTheLogByHost) {
+  REQUIRE_SANDBOX();
+  SandboxHost host;
+  host.writeFile("/srv/hosts", "[print_servers]\nps1 ansible_connection=local ansible_become_method=su "
+                               "vela_log_dir=/srv/logs vela_environment=\"{'KORLPMODE': 'CUPS'}\"\n");
+  for (const auto& [var, done] : std::vector<std::pair<std::string, std::string>>{
+           {"vela_archive=" VELA_ARCHIVE, "Link 1: /usr/bin/korgsfilter linked to /opt/tam/bin/korgsfilter.\n"},
+           {"vela_deinstall=true", "Deleting directory: '/opt/tam/bin' - OK.\n"}}) {
+    const RunResult result = host.shell("ansible-playbook -i /srv/hosts " VELA_SOURCE_DIR "/contrib/ansible/vela.yml -e " + var,
+                                        {.timeoutSeconds = 240});
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    expectInOrder(host.readFile("/srv/logs/ps1_Vela4.0_UpdateLog"), {done, "Finishing Vela 4.0-0 installation : "});
+  }
 }
 
 // A host without /opt and a failing cp; then a filter link that is there already and stays.

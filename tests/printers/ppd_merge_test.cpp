@@ -87,7 +87,7 @@ TEST(ParseDefaultLine, TakesKeywordAndFirstValueWordWithinTheirLimits) {
   EXPECT_EQ(value, "Letter");
   EXPECT_EQ(parseDefaultLine("*DefaultColorSep: ProcessBlack.60lpi.600dpi/60 lpi\n", value), std::nullopt);
   EXPECT_EQ(parseDefaultLine("*Default" + std::string(100, 'K') + ": " + std::string(100, 'v'), value),
-            "*" + std::string(78, 'K'));
+            std::string("*").append(78, 'K'));
   EXPECT_EQ(value, std::string(79, 'v'));
 }
 

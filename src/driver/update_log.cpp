@@ -1,8 +1,8 @@
 // The update log. Every subsystem reports through logLine(); the file is
 // flushed after each line so that it holds everything written even when the
 // run ends abruptly. Until the file is open, lines go to standard error.
-// The log is never opened through a link: what is not a plain file of its
-// own at the log's name is replaced by one.
+// The log is never opened through a link: a link at the log's name is
+// replaced by a plain file of its own.
 #include "driver/update_log.h"
 
 #include <fcntl.h>
@@ -27,18 +27,22 @@ std::string ctimeNow() {
 }
 
 // Opens the log at path for writing, emptied. A file of its own is emptied in
-// place; anything else there (a symbolic or hard link, a pipe, a device) is
-// replaced by a fresh file, so the run never writes through a planted link.
+// place; a symbolic or hard link there is replaced by a fresh file, so the
+// run never writes through a planted link. A device or a pipe at that name
+// is neither opened (it could stall the run) nor removed: the lines then go
+// to standard error.
 std::FILE* openFreshLog(const std::string& path) {
   struct stat info {};
-  if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+  const bool exists = lstat(path.c_str(), &info) == 0;
+  if (exists && !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) return nullptr;
+  if (exists && S_ISREG(info.st_mode)) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 && ftruncate(fd, 0) == 0) {
       if (std::FILE* file = fdopen(fd, "w")) return file;
     }
     if (fd >= 0) ::close(fd);
   }
-  if (lstat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) unlink(path.c_str());
+  if (exists) unlink(path.c_str());
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   std::FILE* file = fd < 0 ? nullptr : fdopen(fd, "w");
   if (file == nullptr && fd >= 0) ::close(fd);

@@ -191,6 +191,7 @@ TEST(Hardening, FullDisksAndOddHostsEndCleanly) {
       {"echo garbage >> /opt/tam/ppd/Marlo_Ardent_110-PCL.ppd.gz", 0, true, false,
        {"Problem decompressing: /tmp/korin", kept + "no merged PPD.\n", finished}},
       {"mkfifo /opt/tam/velaInfo2.0", 0, true, true, {"New installation", finished}},
+      {"mkfifo /var/log/Vela4.0_UpdateLog", 0, false, true, {"New installation", "CUPS reset returned with: 0\n"}},
       {"", 0, true, true, {"New installation", finished}, {}, {"KORLPMODE=CUPS", "VELAINFO=/dev/zero"}},
       {silentScheduler + " && mkdir -p /opt/tam/lab1/root && mkfifo /opt/tam/lab1/root/velaConfig", 0, true, true,
        {"The HTTP probe of the CUPS version gave up after 5 seconds.\n", "CUPS Version : ", "New installation",

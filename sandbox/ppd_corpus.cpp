@@ -209,7 +209,11 @@ std::set<std::string> failuresOf(SandboxHost& host, const std::string& path) {
   return failures;
 }
 
-std::string number(std::size_t i) { return (i < 10 ? "0" : "") + std::to_string(i); }
+std::string number(std::size_t i) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%02zu", i);
+  return text;
+}
 
 // What one PPD of the corpus is made of on the host.
 struct CorpusQueues {

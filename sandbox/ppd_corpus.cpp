@@ -271,26 +271,25 @@ void judge(SandboxHost& host, RealCups& cups, const CorpusQueues& queues, Corpus
   }
 }
 
+// How many settings of the run satisfy counts.
+template <typename Counts>
+int countSettings(const std::vector<CorpusPPD>& ppds, Counts counts) {
+  int n = 0;
+  for (const CorpusPPD& ppd : ppds)
+    for (const CorpusSetting& setting : ppd.settings) n += counts(setting);
+  return n;
+}
+
 }  // namespace
 
 int CorpusRun::chosen() const {
-  int n = 0;
-  for (const CorpusPPD& ppd : ppds) n += static_cast<int>(ppd.settings.size());
-  return n;
+  return countSettings(ppds, [](const CorpusSetting&) { return true; });
 }
-
 int CorpusRun::keptBySetup() const {
-  int n = 0;
-  for (const CorpusPPD& ppd : ppds)
-    for (const CorpusSetting& setting : ppd.settings) n += setting.keptBySetup;
-  return n;
+  return countSettings(ppds, [](const CorpusSetting& s) { return s.keptBySetup; });
 }
-
 int CorpusRun::keptByCups() const {
-  int n = 0;
-  for (const CorpusPPD& ppd : ppds)
-    for (const CorpusSetting& setting : ppd.settings) n += setting.keptByCups;
-  return n;
+  return countSettings(ppds, [](const CorpusSetting& s) { return s.keptByCups; });
 }
 
 int CorpusRun::regressions() const {

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr const char* kOptions = "df:hi:m:q:u:w:S:D:Z:";
+constexpr const char* kOptions = "df:hi:m:nq:ru:w:S:D:Z:";
 constexpr const char* kVersion = "4.0-5";
 
 int number(const char* text) { return static_cast<int>(std::strtol(text, nullptr, 10)); }
@@ -55,6 +55,8 @@ void printUsage() {
   std::fputs("-qx\t: query steps of installation: x=0:no,1:yes [0].\n", stderr);
   std::fputs("-Sx\t: set SELinux mode: x=0:off,1:on [1].\n", stderr);
   std::fputs("-Dx\t: set debug mode. [0].\n", stderr);
+  std::fputs("-n\t: preview: report what the run would do, change nothing.\n", stderr);
+  std::fputs("-r\t: restore each product queue's PPD from its backup.\n", stderr);
 }
 
 void firstOptionPass(int argc, char** argv) {
@@ -70,6 +72,12 @@ void firstOptionPass(int argc, char** argv) {
         break;
       case 'f':
         s.anyDirectory = number(optarg);
+        break;
+      case 'n':
+        s.preview = 1;
+        break;
+      case 'r':
+        s.restore = 1;
         break;
       case 'h':
         printUsage();
@@ -102,7 +110,7 @@ void secondOptionPass(int argc, char** argv) {
       case 'u':
         assignTextOption(s.installDir, 'u', optarg);
         break;
-      default:  // -m, -w, -S, -d, -f and unknown options change nothing here
+      default:  // -m, -w, -S, -d, -f, -n, -r and unknown options change nothing here
         break;
     }
   }

@@ -6,7 +6,7 @@
 // probes SELinux.
 void initSettings();
 
-// First pass: -S, -d, -f and -h act; -h prints the usage and exits 0.
+// First pass: -S, -d, -f, -n, -r and -h act; -h prints the usage and exits 0.
 void firstOptionPass(int argc, char** argv);
 
 // Second pass: -D/-Z, -i, -q, -u act; -m and -w are accepted and ignored.

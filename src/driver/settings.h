@@ -26,6 +26,8 @@ struct SetupSettings {
   int anyDirectory = 1;
   int debugLevel = 0;
   int query = 0;
+  int preview = 0;  // -n: report what a run would do, change nothing
+  int restore = 0;  // -r: swap each product queue's PPD with its backup
 
   std::string sourceDir;
   std::string installDir = "/opt/tam";

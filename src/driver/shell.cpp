@@ -17,6 +17,8 @@ int runShell(const std::string& command) {
   return std::system(command.c_str());
 }
 
+int runHostCommand(const std::string& command) { return runShell(command); }
+
 int runShellBounded(const std::string& command, unsigned seconds, bool& gaveUp) {
   gaveUp = false;
   std::fflush(nullptr);

@@ -9,6 +9,12 @@
 // when no shell could be run).
 int runShell(const std::string& command);
 
+// Runs a command that changes the host (copies, archives, labels, queue and
+// scheduler commands). A preview runs none of them: it reports the command
+// and takes it as done (0). Commands that only look (probes, version
+// queries, work on the run's own private files) use runShell.
+int runHostCommand(const std::string& command);
+
 // Runs command like runShell, but for at most seconds: then the shell and
 // everything it started are killed. Returns the raw wait status, or -1 when
 // no shell could be run or it was given up (gaveUp is then set).

@@ -5,6 +5,7 @@
 // the page size is carried, the page region, imageable area and paper
 // dimension defaults follow it wherever the new PPD defines that size.
 #include <cstdio>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -29,6 +30,7 @@ struct MergeContext {
   const OfferedChoices& offered;
   std::string pageSize;  // the carried page size, empty when none is
   std::unordered_set<std::string> rewritten;  // keywords whose default line was written anew
+  std::unordered_map<std::string, SettingDecision> decided;  // by keyword, the first default line's fate
 };
 
 // Whether the page region, imageable area or paper dimension default of
@@ -55,12 +57,15 @@ std::string carriedPageSize(const OptionList& list, const OfferedChoices& offere
 }
 
 // The value to write for the "*Default" line of keyword (with its '*'),
-// whose own value is value; each carried or refused old default is logged.
-std::string mergedValue(const std::string& keyword, const std::string& value, MergeContext& context) {
+// whose own value is value; each carried or refused old default is logged,
+// and why one is not carried goes to reason.
+std::string mergedValue(const std::string& keyword, const std::string& value, MergeContext& context,
+                        std::string& reason) {
   const std::string name = keyword.substr(1);
   context.rewritten.insert(name);
   if (followsPageSize(name, context)) {
     logLine(strFormat("processNewPPD: Setting new option: %s/%s.\n", keyword.c_str(), context.pageSize.c_str()));
+    reason = "follows the page size " + context.pageSize;
     return context.pageSize;
   }
   const OptionEntry* entry = findOption(&context.oldDefaults, keyword);
@@ -68,10 +73,25 @@ std::string mergedValue(const std::string& keyword, const std::string& value, Me
   if (!entry->defaultChoice.empty() && !context.offered.offers(name, entry->defaultChoice)) {
     logLine(strFormat("processNewPPD: Keeping new default: %s/%s (%s is not offered by the new PPD).\n",
                       keyword.c_str(), value.c_str(), entry->defaultChoice.c_str()));
+    reason = "not offered by the new PPD";
     return value;
   }
   logLine(strFormat("processNewPPD: Setting new option: %s/%s.\n", keyword.c_str(), entry->defaultChoice.c_str()));
   return entry->defaultChoice.empty() ? value : entry->defaultChoice;
+}
+
+// Keeps the fate of the old default of name, as its first default line
+// in the new PPD decided it.
+void recordDecision(const std::string& name, const std::string& written, const std::string& reason,
+                    MergeContext& context) {
+  const OptionEntry* entry = findOption(&context.oldDefaults, "*" + name);
+  if (entry == nullptr || context.decided.contains(name)) return;
+  SettingDecision decision{name, entry->defaultChoice, written == entry->defaultChoice, {}, {}};
+  if (!decision.carried) {
+    decision.reason = reason.empty() ? "not offered by the new PPD" : reason;
+    decision.newDefault = written;
+  }
+  context.decided.emplace(name, std::move(decision));
 }
 
 // Writes the line, or its rewritten "*Default" form when it is one.
@@ -86,18 +106,32 @@ void rewriteCheck(std::string_view line, std::FILE* output, MergeContext& contex
   std::string keyword = *parsed;
   chopLineEnd(keyword);
   if (settings().debugLevel > 0) logLine(strFormat("processNewPPD(%s).\n", keyword.c_str()));
-  value = mergedValue(keyword, value, context);
+  std::string reason;
+  value = mergedValue(keyword, value, context, reason);
+  recordDecision(keyword.substr(1), value, reason, context);
   writeText(output, "*Default" + keyword.substr(1) + ": " + value + "\n");
   std::fflush(output);
 }
 
 // Names each old default whose option has no default line in the new PPD's
 // blocks, so that no chosen setting goes without a word in the log.
-void logDroppedDefaults(const MergeContext& context) {
+void logDroppedDefaults(MergeContext& context) {
   for (const OptionEntry& entry : context.oldDefaults.entries) {
     if (context.rewritten.contains(entry.keyword) || findOption(&context.oldDefaults, "*" + entry.keyword) != &entry) continue;
     logLine(strFormat("processNewPPD: Dropping old default: *%s/%s (the new PPD has no default line for it).\n",
                       entry.keyword.c_str(), entry.defaultChoice.c_str()));
+    context.decided.emplace(entry.keyword,
+                            SettingDecision{entry.keyword, entry.defaultChoice, false, "no default line in the new PPD", {}});
+  }
+}
+
+// One decision per old option, in the old PPD's order.
+void collectDecisions(const MergeContext& context, MergeDecisions& decisions) {
+  for (const OptionEntry& entry : context.oldDefaults.entries) {
+    if (findOption(&context.oldDefaults, "*" + entry.keyword) != &entry) continue;
+    if (const auto found = context.decided.find(entry.keyword); found != context.decided.end()) {
+      decisions.push_back(found->second);
+    }
   }
 }
 
@@ -130,11 +164,12 @@ std::optional<std::string> parseDefaultLine(std::string_view line, std::string& 
 
 // Copies input to output, rewriting the defaults of the option blocks. The
 // whole input is read first: a block names its default before its choices.
-int processNewPPD(std::FILE* input, std::FILE* output, const OptionList& list, int nOptions) {
+int processNewPPD(std::FILE* input, std::FILE* output, const OptionList& list, int nOptions,
+                  MergeDecisions* decisions) {
   logLine(strFormat("processNewPPD(nOptions=%d)\n", nOptions));
   const std::vector<std::string> lines = readLines(input);
   const OfferedChoices offered(lines);
-  MergeContext context{list, offered, carriedPageSize(list, offered), {}};
+  MergeContext context{list, offered, carriedPageSize(list, offered), {}, {}};
   bool inside = false;
   for (const std::string& line : lines) {
     if (!inside && opensBlock(line)) {
@@ -154,5 +189,6 @@ int processNewPPD(std::FILE* input, std::FILE* output, const OptionList& list, i
     }
   }
   logDroppedDefaults(context);
+  if (decisions != nullptr) collectDecisions(context, *decisions);
   return 0;
 }

@@ -30,6 +30,18 @@ struct OptionList {
   std::unordered_map<std::string, std::size_t> firstByKeyword;
 };
 
+// What became of one default of the old PPD in the merged one: carried, or
+// not and why, with the default the merged PPD has instead. The run's
+// report and the preview tell these setting by setting.
+struct SettingDecision {
+  std::string option;      // keyword without the leading '*'
+  std::string value;       // the old PPD's default
+  bool carried = false;
+  std::string reason;      // why not carried
+  std::string newDefault;  // the merged PPD's default when not carried; empty when it has none
+};
+using MergeDecisions = std::vector<SettingDecision>;
+
 // Collects the default of every option of the PPD at path (a custom value
 // as the PPD wrote it). Returns the
 // number of entries added (also put in count), or 0 when libcups cannot
@@ -39,8 +51,11 @@ int readOldDefaults(const std::string& path, OptionList& list, int& count);
 // Copies input to output, rewriting the "*Default" lines inside the
 // "*OpenUI" and "*JCLOpenUI" blocks with the listed defaults that the new
 // PPD offers; the page-size geometry defaults follow a carried page size.
-// Always 0; the caller checks both streams for errors and closes them.
-int processNewPPD(std::FILE* input, std::FILE* output, const OptionList& list, int nOptions);
+// Always 0; the caller checks both streams for errors and closes them. When
+// decisions is given it receives one entry per old default, in the old PPD's
+// order.
+int processNewPPD(std::FILE* input, std::FILE* output, const OptionList& list, int nOptions,
+                  MergeDecisions* decisions = nullptr);
 
 // The keyword (with its '*') of a "*Default" line that is to be rewritten,
 // its value in value; nothing for any other line.

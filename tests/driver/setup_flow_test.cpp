@@ -46,7 +46,8 @@ TEST_F(SetupFlow, HelpPrintsTheUsageAndWritesNoLog) {
       "Vela setup version: 4.0-5.\nUsage:\nsetup [options].\nOptions:\n-d\t: de-installation of Vela 4.0-5.\n"
       "-fx\t: allow install from any directory: x=0:no,1:yes [1].\n-h\t: display this message.\n"
       "-qx\t: query steps of installation: x=0:no,1:yes [0].\n-Sx\t: set SELinux mode: x=0:off,1:on [1].\n"
-      "-Dx\t: set debug mode. [0].\n";
+      "-Dx\t: set debug mode. [0].\n-n\t: preview: report what the run would do, change nothing.\n"
+      "-r\t: restore each product queue's PPD from its backup.\n";
   for (const char* first : {"-h", "-d"}) {
     const RunResult result = host().run({kSetup, first, "-h"}, cupsHost());
     EXPECT_EQ(result.status, 0);

@@ -13,7 +13,8 @@ inline constexpr const char* kAtomicFilePrefix = ".vela-new-";
 class AtomicFile {
  public:
   // Creates the fresh file beside target (same directory, exclusive,
-  // unpredictable name). ok() tells whether that worked.
+  // unpredictable name; a preview keeps it in its private directory and only
+  // notes the rename). ok() tells whether that worked.
   explicit AtomicFile(std::string target);
   ~AtomicFile();  // removes the fresh file unless commit() succeeded
   AtomicFile(const AtomicFile&) = delete;

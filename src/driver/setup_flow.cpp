@@ -17,6 +17,7 @@
 #include "discovery/selinux.h"
 #include "driver/command_line.h"
 #include "driver/console.h"
+#include "driver/host_changes.h"
 #include "driver/settings.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
@@ -73,7 +74,7 @@ std::string schedulerName(int printSystem) {
 
 void openLogAndStamp(char** argv) {
   SetupSettings& s = settings();
-  s.logPath = "/var/log/Vela4.0_UpdateLog";
+  s.logPath = s.preview ? "/var/log/Vela4.0_PreviewLog" : "/var/log/Vela4.0_UpdateLog";
   s.logOpen = UpdateLog::open(s.userId);
   s.cp = commandOrBareName("cp");
   s.rm = commandOrBareName("rm");
@@ -260,6 +261,7 @@ void runSetup(int argc, char** argv) {
   SetupSettings& s = settings();
   initSettings();
   firstOptionPass(argc, argv);
+  if (s.preview) startPreview();
 
   if (s.deinstall == 0 && s.selinux != 0) {
     std::fputs(".......\n", stderr);

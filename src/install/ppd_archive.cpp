@@ -46,8 +46,7 @@ int archiveInto(const std::string& dir, const std::string& archive) {
 }  // namespace
 
 int savePPDFiles(const std::string& dir) {
-  struct stat info;
-  if (dir.empty() || stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+  if (dir.empty() || !host().isDirectory(dir)) {
     logLine(strFormat("Cannot access PPD dir: \"%s\"\n", dir.c_str()));
     return -1;
   }

@@ -3,9 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <regex>
 
-#include "sandbox/host_listing.h"
+#include "sandbox/preview_check.h"
 #include "sandbox/sandbox_host.h"
 
 namespace {
@@ -176,17 +175,6 @@ TEST(InstallRun, LabelsWheneverChconIsThereAndLoadsThePolicyModuleWhenItsFileIs)
   EXPECT_TRUE(has(result.err, ".......\nSELinux running, but no file vela.pp found.")) << result.err;
 }
 
-// A log as the next run would write it too: without the preview's own lines
-// (the tar script takes five), the time stamps, the labelling header and the
-// names of private work files.
-std::string comparable(const std::string& log) {
-  std::string text = std::regex_replace(log, std::regex("Would run: #!/bin/sh\n([^\n]*\n){4}"), "");
-  for (const char* line : {"Would run: [^\n]*\n", "Preview: [^\n]*\n", "(Starting|Finishing) Vela[^\n]*\n",
-                           "Preparing Log File:\nCommand: [^\n]*\n=+\n"})
-    text = std::regex_replace(text, std::regex(line), "");
-  return std::regex_replace(text, std::regex(" /tmp/[^ :\n]*"), " /tmp/work");
-}
-
 // A preview (-n) changes nothing, runs none of the commands that would, and
 // its log foretells, line by line, the run that follows it: the directories
 // it makes, the files it copies, the new PPD each queue gets and the fate of
@@ -221,7 +209,7 @@ TEST(InstallRun, PreviewChangesNothingAndItsLogIsTheNextRunsLog) {
     EXPECT_TRUE(has(forecast, "Printer = lab1 with PPD=/etc/cups/ppd/lab1.ppd\n") &&
                 has(forecast, "Would run: /usr/bin/systemctl restart cups.service\n")) << forecast;
     runSetup(host, {c.setup, "-S", "1"});
-    EXPECT_EQ(comparable(forecast), comparable(host.log()));
+    EXPECT_EQ(comparableLog(forecast), comparableLog(host.log()));
   }
 }
 

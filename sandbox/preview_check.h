@@ -1,4 +1,6 @@
-// What a run may change on a sandbox host, as one comparable text: every
+// Checks of a preview (-n) against the host and against the run after it.
+//
+// hostListing: what a run may change on a sandbox host, as one text: every
 // entry of /etc, /opt, /usr and /var with its type, mode, owner and link
 // target, files also with size, inode and change time (a write, chmod,
 // chown or rename moves it), and a checksum of each file in /etc and /opt.
@@ -7,6 +9,7 @@
 // are left out.
 #pragma once
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -23,4 +26,15 @@ inline std::string hostListing(SandboxHost& host, const std::vector<std::string>
       filter + " | LC_ALL=C sort");
   EXPECT_EQ(listed.err, "");
   return listed.out;
+}
+
+// A log as the next run would write it too: without the preview's own lines
+// (the tar script takes five), the time stamps, the labelling header and the
+// names of private work files in /tmp.
+inline std::string comparableLog(const std::string& log) {
+  std::string text = std::regex_replace(log, std::regex("Would run: #!/bin/sh\n([^\n]*\n){4}"), "");
+  for (const char* line : {"Would run: [^\n]*\n", "Preview: [^\n]*\n", "(Starting|Finishing) Vela[^\n]*\n",
+                           "Preparing Log File:\nCommand: [^\n]*\n=+\n"})
+    text = std::regex_replace(text, std::regex(line), "");
+  return std::regex_replace(text, std::regex(" /tmp/[^ :\n]*"), " /tmp/work");
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <regex>
 
+#include "sandbox/preview_check.h"
 #include "sandbox/upgrade_scenario.h"
 
 namespace {
@@ -29,8 +30,21 @@ std::string withoutDefaultLines(const std::string& ppd) {
   return std::regex_replace(ppd, std::regex("\n\\*Default[^\n]*"), "");
 }
 
-// The product is unpacked, the queues are made, and setup has run once with
-// no options as root, as an administrator upgrades.
+// The scheduler's own files, which it may rewrite at any time, and the
+// preview's log.
+const std::vector<std::string> kNotThePreviews = {"/var/log/Vela4.0_Preview", "/var/spool/cups", "/var/cache/cups",
+                                                 "/var/log/cups", "/etc/cups/printers.conf",
+                                                 "/etc/cups/subscriptions.conf"};
+
+// The queues' part of a log: from the listing up to the CUPS restart.
+std::string queuePart(const std::string& log) {
+  const std::size_t from = log.find("List of Marlo Printers installed");
+  return log.substr(from, log.find("CUPS restart command", from) - from);
+}
+
+// The product is unpacked, the queues are made, a preview has changed
+// nothing, and setup has run once with no options as root, as an
+// administrator upgrades, doing to each queue what the preview said.
 class UpgradeWithRealCups : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -39,8 +53,13 @@ class UpgradeWithRealCups : public ::testing::Test {
     cups_.emplace(*host_);
     ASSERT_EQ(prepareUpgradeHost(*host_, *cups_), "");
     foreignBefore_ = host_->readFile(kForeignPpd);
+    const std::string before = hostListing(*host_, kNotThePreviews);
+    ASSERT_EQ(runSetup({"-n"}).status, 0);
+    EXPECT_EQ(hostListing(*host_, kNotThePreviews), before);
+    const std::string forecast = comparableLog(host_->readFile("/var/log/Vela4.0_PreviewLog"));
     const RunResult run = runSetup();
     ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(queuePart(forecast), queuePart(comparableLog(host_->log())));
     // Restarted by whichever method the host offers, it answers again.
     ASSERT_TRUE(cups_->waitUntilRunning(60)) << host_->log();
   }

@@ -38,3 +38,23 @@ inline std::string comparableLog(const std::string& log) {
     text = std::regex_replace(text, std::regex(line), "");
   return std::regex_replace(text, std::regex(" /tmp/[^ :\n]*"), " /tmp/work");
 }
+
+// The queues' part of a log: from their listing up to the CUPS restart;
+// empty when the log lists none.
+inline std::string queuePart(const std::string& log) {
+  const std::size_t from = log.find("List of Marlo Printers installed");
+  if (from == std::string::npos) return "";
+  return log.substr(from, log.find("CUPS restart command", from) - from);
+}
+
+// The first line where a preview's log and the next run's log part ways,
+// empty when they do not.
+inline std::string firstDifference(const std::string& forecast, const std::string& log) {
+  std::size_t at = 0;
+  while (at < forecast.size() && at < log.size() && forecast[at] == log[at]) ++at;
+  if (at == forecast.size() && at == log.size()) return "";
+  const std::size_t line = forecast.rfind('\n', at == 0 ? 0 : at - 1);
+  const std::size_t from = line == std::string::npos || at == 0 ? 0 : line + 1;
+  return "preview: \"" + forecast.substr(from, forecast.find('\n', from) - from) + "\", run: \"" +
+         log.substr(from, log.find('\n', from) - from) + "\"";
+}

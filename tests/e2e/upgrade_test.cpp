@@ -36,12 +36,6 @@ const std::vector<std::string> kNotThePreviews = {"/var/log/Vela4.0_Preview", "/
                                                  "/var/log/cups", "/etc/cups/printers.conf",
                                                  "/etc/cups/subscriptions.conf"};
 
-// The queues' part of a log: from the listing up to the CUPS restart.
-std::string queuePart(const std::string& log) {
-  const std::size_t from = log.find("List of Marlo Printers installed");
-  return log.substr(from, log.find("CUPS restart command", from) - from);
-}
-
 // The product is unpacked, the queues are made, a preview has changed
 // nothing, and setup has run once with no options as root, as an
 // administrator upgrades, doing to each queue what the preview said.

@@ -48,7 +48,10 @@ class UpgradeWithRealCups : public ::testing::Test {
     ASSERT_EQ(prepareUpgradeHost(*host_, *cups_), "");
     foreignBefore_ = host_->readFile(kForeignPpd);
     const std::string before = hostListing(*host_, kNotThePreviews);
-    ASSERT_EQ(runSetup({"-n"}).status, 0);
+    // Asked to query, a preview asks nothing and answers yes (all).
+    const RunResult preview = runSetup({"-n", "-q", "1"});
+    EXPECT_EQ(preview.status, 0);
+    EXPECT_EQ(preview.out.find("Do you want to update printer"), std::string::npos) << preview.out;
     EXPECT_EQ(hostListing(*host_, kNotThePreviews), before);
     const std::string forecast = comparableLog(host_->readFile("/var/log/Vela4.0_PreviewLog"));
     const RunResult run = runSetup();

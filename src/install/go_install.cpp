@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "discovery/selinux.h"
 #include "driver/host_changes.h"
@@ -133,6 +134,7 @@ std::vector<FileCopy> plannedCopies(const ManifestEntry& entry, const CopyTarget
   return copies;
 }
 
+// Adds each copied (or failed) target to the run's account.
 void accountCopies(const std::vector<FileCopy>& copies, std::vector<std::string>& list) {
   for (const FileCopy& copy : copies) list.push_back(copy.target);
 }

@@ -10,6 +10,8 @@
 #pragma once
 
 #include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,25 @@ inline std::string hostListing(SandboxHost& host, const std::vector<std::string>
       filter + " | LC_ALL=C sort");
   EXPECT_EQ(listed.err, "");
   return listed.out;
+}
+
+// The lines of one listing that the other lacks, "-" for gone and "+" for
+// new; empty when they agree. Listings are long: a plain comparison that
+// fails would have the test framework diff them at a cost it cannot bear.
+inline std::string listingChanges(const std::string& before, const std::string& after) {
+  const auto lines = [](const std::string& text) {
+    std::set<std::string> set;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) set.insert(line);
+    return set;
+  };
+  const std::set<std::string> old = lines(before), now = lines(after);
+  std::string changes;
+  for (const std::string& line : old)
+    if (!now.contains(line)) changes += "- " + line + "\n";
+  for (const std::string& line : now)
+    if (!old.contains(line)) changes += "+ " + line + "\n";
+  return changes;
 }
 
 // A log as the next run would write it too: without the preview's own lines

@@ -103,22 +103,27 @@ PreviewHostChanges::PreviewHostChanges() {
   privateDir_ = mkdtemp(templ) != nullptr ? templ : "/tmp";
 }
 
+// The private files and their directory go when the run ends.
 PreviewHostChanges::~PreviewHostChanges() {
   for (const std::string& file : privateFiles_) unlink(file.c_str());
   if (privateDir_ != "/tmp") rmdir(privateDir_.c_str());
 }
 
+// Whether the run would have made normal.
 bool PreviewHostChanges::noted(const std::string& normal) const {
   return directories_.count(normal) != 0 || files_.count(normal) != 0 || links_.count(normal) != 0;
 }
 
+// Whether what the host has at normal would be gone: removed by the run, or
+// below a directory the run would have made afresh.
 bool PreviewHostChanges::gone(const std::string& normal) const {
   for (std::string path = normal;; path = parentOf(path)) {
-    if (removed_.count(path) != 0) return true;
+    if (removed_.count(path) != 0 || (path != normal && directories_.count(path) != 0)) return true;
     if (path == "/") return false;
   }
 }
 
+// A directory, not a link to one, as the run would have left it.
 bool PreviewHostChanges::isDirectoryItself(const std::string& normal) {
   if (directories_.count(normal) != 0) return true;
   if (noted(normal) || gone(normal)) return false;
@@ -126,6 +131,7 @@ bool PreviewHostChanges::isDirectoryItself(const std::string& normal) {
   return lstat(normal.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// Notes normal as removed, with everything below it.
 void PreviewHostChanges::forget(const std::string& normal) {
   const auto below = [&](const std::string& path) { return path == normal || isBelow(path, normal); };
   std::erase_if(directories_, below);
@@ -134,12 +140,14 @@ void PreviewHostChanges::forget(const std::string& normal) {
   removed_.insert(normal);
 }
 
+// Notes a file the run would have made at normal, read from readFrom.
 void PreviewHostChanges::noteFile(const std::string& normal, const std::string& readFrom) {
   links_.erase(normal);
   removed_.erase(normal);
   files_[normal] = readFrom;
 }
 
+// Logged, not run, and taken as done.
 int PreviewHostChanges::runCommand(const std::string& command) {
   logLine("Would run: " + command);
   return 0;
@@ -162,6 +170,7 @@ int PreviewHostChanges::copyFiles(const std::string& command, const std::vector<
   return failed ? 256 : 0;
 }
 
+// Checked as mkdir checks, then noted; the same for the changes below.
 int PreviewHostChanges::makeDirectory(const std::string& path, int) {
   const std::string normal = normalPath(path);
   if (exists(normal)) return failWith(EEXIST);
@@ -201,6 +210,7 @@ int PreviewHostChanges::renameEntry(const std::string& from, const std::string& 
   return 0;
 }
 
+// The entry's path comes from /proc, so the removal is noted like the others.
 int PreviewHostChanges::unlinkAt(int dirFd, const char* name, int flags) {
   const std::string dir = directoryOfFd(dirFd);
   if (dir.empty()) {
@@ -225,6 +235,8 @@ std::string PreviewHostChanges::freshFileTemplate(const std::string& besideTarge
   return privateDir_ + "/" + (slash == std::string::npos ? besideTarget : besideTarget.substr(slash + 1));
 }
 
+// The written file stays in the private directory and is read in the
+// target's place.
 int PreviewHostChanges::placeFile(const std::string& fresh, const std::string& target) {
   const std::string normal = normalPath(target);
   if (isDirectoryItself(normal)) return failWith(EISDIR);

@@ -13,6 +13,7 @@
 #include "discovery/cups_dirs.h"
 #include "discovery/cups_restart.h"
 #include "discovery/cups_version.h"
+#include "discovery/held_jobs.h"
 #include "discovery/print_system.h"
 #include "discovery/selinux.h"
 #include "driver/command_line.h"
@@ -225,7 +226,8 @@ void confirmInstallation() {
   int count = 0;
   getInstalledPrinters(printers, count);
   if (count > 0) updatePrinters(s.ppdInstallDir, printers, count, s.query);
-  restartCups();
+  // One restart per run: the printer update has made it unless it stopped early.
+  if (!cupsRestartDone()) restartCups();
   closeAndExit();
 }
 
@@ -266,6 +268,7 @@ void runSetup(int argc, char** argv) {
     installSelinuxModule();
   }
   openLogAndStamp(argv);
+  releaseJobsHeldByEarlierRun();
   refuseForeignDirectory();
 
   s.installDir = "/opt/tam";

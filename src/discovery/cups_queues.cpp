@@ -1,6 +1,6 @@
 // Reading the scheduler's jobs through libcups, each time on a fresh
-// connection, so that a scheduler restarted in between is found again and
-// one that does not answer within a few seconds counts as none.
+// connection, so that a scheduler restarted in between is found again, and
+// one that does not connect or answer within a few seconds counts as none.
 #include "discovery/cups_queues.h"
 
 #include <cups/cups.h>
@@ -10,14 +10,14 @@
 
 namespace {
 
-constexpr int kConnectTimeoutMs = 5000;
+constexpr int kTimeoutMs = 5000;
 
 }  // namespace
 
 std::optional<ActiveJobs> activeJobs() {
-  http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kConnectTimeoutMs,
-                              nullptr);
+  http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kTimeoutMs, nullptr);
   if (http == nullptr) return std::nullopt;
+  httpSetTimeout(http, kTimeoutMs / 1000.0, nullptr, nullptr);  // a silent scheduler is given up
   cups_job_t* jobs = nullptr;
   const int count = cupsGetJobs2(http, &jobs, nullptr, 0, CUPS_WHICHJOBS_ACTIVE);
   httpClose(http);

@@ -15,6 +15,7 @@
 
 #include "discovery/command_locator.h"
 #include "discovery/held_jobs.h"
+#include "driver/interrupt.h"
 #include "driver/settings.h"
 #include "driver/shell.h"
 #include "driver/text.h"
@@ -29,12 +30,14 @@ constexpr auto kPollInterval = std::chrono::milliseconds(500);
 constexpr double kAnswerAgainSeconds = 30;
 
 CupsRestartAccount account;
-bool done = false;
+bool done = false;  // this run has restarted, or a preview has told it
 
 double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// The bound of the wait: VELARESTARTWAIT when it is a number of seconds
+// from 0 to 600, else the default.
 unsigned waitBound() {
   const char* text = std::getenv("VELARESTARTWAIT");
   if (text == nullptr || *text == '\0') return kRestartWaitSeconds;
@@ -83,10 +86,21 @@ int runRestartCommands() {
   return status;
 }
 
-// Holds the waiting jobs and polls until no job is printing or bound
-// seconds have passed; jobs that come in meanwhile are held as well. Logs
-// how long that took. A scheduler that does not answer has nothing printing.
-void holdAndWaitUntilNothingPrints(unsigned bound, std::vector<int>& held) {
+// How the wait ended: all printing done, or the bound reached.
+void logWait(unsigned bound) {
+  if (account.gaveUp) {
+    logLine(strFormat("Waited %u seconds for printing jobs to finish: %d still printing, restarting CUPS anyway.",
+                      bound, account.stillPrinting));
+  } else {
+    logLine(strFormat("Waited %.1f seconds until no job was printing (%d printing at first).", account.waitedSeconds,
+                      account.printingAtStart));
+  }
+}
+
+// Holds the waiting jobs and polls until no job is printing, bound seconds
+// have passed or a signal came; jobs that come in meanwhile are held as
+// well. A scheduler that does not answer has nothing printing.
+void holdAndWaitUntilNothingPrints(unsigned bound, std::vector<int>& held, const InterruptCatcher& interrupt) {
   const Clock::time_point start = Clock::now();
   std::optional<ActiveJobs> jobs = activeJobs();
   if (!jobs) {
@@ -97,21 +111,15 @@ void holdAndWaitUntilNothingPrints(unsigned bound, std::vector<int>& held) {
   while (true) {
     std::erase_if(jobs->pending, [&](int job) { return std::find(held.begin(), held.end(), job) != held.end(); });
     holdJobs(jobs->pending, held);
-    if (jobs->printing == 0 || secondsSince(start) >= bound) break;
+    if (jobs->printing == 0 || secondsSince(start) >= bound || interrupt.caught() != 0) break;
     std::this_thread::sleep_for(kPollInterval);
     if (std::optional<ActiveJobs> now = activeJobs()) jobs = std::move(now);
     else jobs->printing = 0;  // the scheduler has gone: nothing prints any more
   }
   account.waitedSeconds = secondsSince(start);
   account.stillPrinting = jobs->printing;
-  account.gaveUp = jobs->printing > 0;
-  if (account.gaveUp) {
-    logLine(strFormat("Waited %u seconds for printing jobs to finish: %d still printing, restarting CUPS anyway.",
-                      bound, jobs->printing));
-  } else {
-    logLine(strFormat("Waited %.1f seconds until no job was printing (%d printing at first).", account.waitedSeconds,
-                      account.printingAtStart));
-  }
+  account.gaveUp = jobs->printing > 0 && interrupt.caught() == 0;
+  if (interrupt.caught() == 0) logWait(bound);
 }
 
 // A restarted scheduler takes a moment before it answers again.
@@ -140,10 +148,17 @@ int restartCups() {
     return 0;
   }
   std::vector<int> held;
-  holdAndWaitUntilNothingPrints(waitBound(), held);
-  account.status = runRestartCommands();
-  account.restarted = true;
-  if (!held.empty()) waitUntilSchedulerAnswers();
+  InterruptCatcher interrupt;
+  holdAndWaitUntilNothingPrints(waitBound(), held, interrupt);
+  if (interrupt.caught() == 0) {
+    account.status = runRestartCommands();
+    account.restarted = true;
+    if (!held.empty()) waitUntilSchedulerAnswers();
+  } else {
+    logLine(strFormat("Stopped by signal %d while waiting for printing jobs: CUPS is not restarted.",
+                      interrupt.caught()));
+  }
   releaseHeldJobs(held);
+  interrupt.endByCaughtSignal();  // only when one came
   return account.status;
 }

@@ -22,7 +22,9 @@ const CupsRestartAccount& cupsRestartAccount();
 
 // Holds the jobs that wait for their printer, waits until no job is printing
 // (at most the bound), restarts CUPS and releases the held jobs. Printers
-// are left as they are, so a stopped one stays stopped. A preview only reports whether a restart would come and how
+// are left as they are, so a stopped one stays stopped. A SIGINT, SIGTERM
+// or SIGHUP during the wait ends it without a restart: the held jobs are
+// released and the run ends by that signal. A preview only reports whether a restart would come and how
 // many jobs are printing. Returns the status of the last restart attempt,
 // 0 when a restart succeeded.
 int restartCups();

@@ -60,9 +60,10 @@ TEST_F(BusyUpgrade, JobsInPrintFinishOnceAndCupsRestartsOnce) {
 }
 
 // A job that never ends with two behind it, and a job for the administrator's
-// stopped queue: a run that gives up waiting at its bound; a run killed
-// while it waits; then a run that releases what the killed one held.
-TEST_F(BusyUpgrade, WaitIsBoundedAndAKilledRunIsReleasedByTheNext) {
+// stopped queue: a preview; a run that gives up waiting at its bound; runs
+// stopped and killed while they wait; then a run that releases what the
+// killed one held.
+TEST_F(BusyUpgrade, WaitIsBoundedAndHeldJobsAreReleasedEvenByTheNextRun) {
   ASSERT_EQ(host_->run({"/usr/sbin/cupsdisable", "other"}).status, 0);
   submitJobs(*host_, {"lab1"}, 1, kEndlessJobTitle);
   ASSERT_TRUE(waitUntilPrinting(*host_, 1, 30));
@@ -88,16 +89,26 @@ TEST_F(BusyUpgrade, WaitIsBoundedAndAKilledRunIsReleasedByTheNext) {
   // Started once before the restart and once after it, never finished.
   ASSERT_TRUE(waitUntilPrinting(*host_, 2, 30)) << "the endless job did not start again";
 
-  run = host_->shell("rm /var/log/Vela4.0_UpdateLog; /opt/tam/bin/setup </dev/null >/dev/null 2>&1 & "
-                     "for i in $(seq 600); do [ \"$(grep -sc '^Holding job' /var/log/Vela4.0_UpdateLog)\" = 3 ] && "
-                     "break; sleep 0.1; done; "
-                     "kill -9 $!; wait $!; exit 0");
-  ASSERT_EQ(run.status, 0) << run.err;
+  // A run stopped while it waits releases what it held, without a restart.
+  const auto stopWhileWaiting = [&](const std::string& signal) {
+    return host_->shell("rm /var/log/Vela4.0_UpdateLog; /opt/tam/bin/setup </dev/null >/dev/null 2>&1 & "
+                        "for i in $(seq 600); do [ \"$(grep -sc '^Holding job' /var/log/Vela4.0_UpdateLog)\" = 3 ] "
+                        "&& break; sleep 0.1; done; kill -" + signal + " $!; wait $!; exit 0");
+  };
+  ASSERT_EQ(stopWhileWaiting("TERM").status, 0);
+  log = host_->log();
+  EXPECT_EQ(countOf(log, "Stopped by signal 15 while waiting for printing jobs: CUPS is not restarted.\n"), 1) << log;
+  EXPECT_EQ(countOf(log, "Releasing job [2-4]: result=0\n|CUPS restart command"), 3) << log;
+  EXPECT_EQ(countOf(jobLines(), "job-hold-until-specified"), 0) << jobLines();
+  EXPECT_FALSE(host_->exists(kRecord));
+
+  // A run killed while it waits cannot release: its record tells the next run.
+  ASSERT_EQ(stopWhileWaiting("KILL").status, 0);
   EXPECT_TRUE(host_->exists(kRecord));
   EXPECT_EQ(countOf(jobLines(), "job-hold-until-specified"), 3) << jobLines();
 
-  run = runSetup({"-d"});
-  ASSERT_EQ(run.status, 0) << run.err;
+  const RunResult next = runSetup({"-d"});
+  ASSERT_EQ(next.status, 0) << next.err;
   log = host_->log();
   EXPECT_LT(log.find("Jobs held by an earlier run that did not finish: 3.\n"), log.find("System Scheduler")) << log;
   EXPECT_EQ(countOf(log, "Releasing job [2-4]: result=0\n"), 3) << log;

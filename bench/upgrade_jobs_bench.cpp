@@ -7,6 +7,7 @@
 //   upgrade_jobs_bench [jobs per run] [runs]
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 
 #include "sandbox/slow_printing.h"
 #include "sandbox/upgrade_scenario.h"
@@ -25,7 +26,15 @@ JobTally upgradeWhilePrinting(int jobCount) {
   if (!waitUntilPrinting(host, 2, 60)) throw std::runtime_error("no two jobs printing");
   const RunResult run = host.run({"/opt/tam/bin/setup"});
   if (run.status != 0) throw std::runtime_error("setup ended with " + std::to_string(run.status) + ": " + run.err);
-  return tallyJobs(host, cups, jobs, 30 + 2 * static_cast<unsigned>(jobCount));
+  const JobTally tally = tallyJobs(host, cups, jobs, 30 + 2 * static_cast<unsigned>(jobCount));
+  // Each run's own tally and how its restart went, on standard error.
+  std::fprintf(stderr, "%s\n", tally.line().c_str());
+  std::istringstream log(host.log());
+  for (std::string line; std::getline(log, line);) {
+    if (line.starts_with("Waited") || line.starts_with("No CUPS") || line.starts_with("CUPS re"))
+      std::fprintf(stderr, "  %s\n", line.c_str());
+  }
+  return tally;
 }
 
 }  // namespace

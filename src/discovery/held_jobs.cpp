@@ -1,10 +1,19 @@
-// The hold and release commands of the CUPS restart and their record. Job
-// ids are numbers the scheduler gave, so a command line never carries a
-// name; the record keeps them until every one is released.
+// The holds and releases of the CUPS restart and their record. A hold that
+// reaches a job the scheduler has just started stops it mid-print, so each
+// job is held through libcups right after its state was asked on the same
+// connection, the latest jobs first: a printer that finishes meanwhile
+// starts the earliest waiting job, which is then found printing and left
+// alone. A command per job would widen that gap many times over. Releases
+// are lp commands; job ids are numbers the scheduler gave, so a command
+// line never carries a name. The record keeps the ids until every one is
+// released.
 #include "discovery/held_jobs.h"
 
+#include <cups/cups.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,12 +30,43 @@
 
 namespace {
 
-// Runs "lp -i job -H how" and logs it as "<verb> job <job>: result=%d".
-int changeJob(int job, const char* how, const char* verb) {
+constexpr int kTimeoutMs = 5000;
+
+// A request about one job, with the job's URI and the requesting user.
+ipp_t* jobRequest(ipp_op_t operation, int job) {
+  ipp_t* request = ippNewRequest(operation);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr,
+               strFormat("ipp://localhost/jobs/%d", job).c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  return request;
+}
+
+bool waiting(http_t* http, int job) {
+  ipp_t* response = cupsDoRequest(http, jobRequest(IPP_OP_GET_JOB_ATTRIBUTES, job), "/");
+  ipp_attribute_t* state = ippFindAttribute(response, "job-state", IPP_TAG_ENUM);
+  const bool pending = state != nullptr && ippGetInteger(state, 0) == IPP_JSTATE_PENDING;
+  ippDelete(response);
+  return pending;
+}
+
+// Holds job when it is still waiting for its printer; true when held.
+bool holdIfWaiting(http_t* http, int job) {
+  if (!waiting(http, job)) {
+    logLine(strFormat("Not holding job %d: it is no longer waiting.", job));
+    return false;
+  }
+  ippDelete(cupsDoRequest(http, jobRequest(IPP_OP_HOLD_JOB, job), "/jobs/"));
+  const bool held = cupsLastError() <= IPP_STATUS_OK_CONFLICTING;
+  logLine(held ? strFormat("Holding job %d: result=0", job)
+               : strFormat("Holding job %d: result=%d (%s)", job, cupsLastError(), cupsLastErrorString()));
+  return held;
+}
+
+// Runs "lp -i job -H resume" and logs it.
+void releaseJob(int job) {
   const std::string lp = locateCupsCommand("lp").value_or("lp");
-  const int status = runHostCommand(strFormat("%s -i %d -H %s", shellWord(lp).c_str(), job, how));
-  logLine(strFormat("%s job %d: result=%d", verb, job, status));
-  return status;
+  const int status = runHostCommand(strFormat("%s -i %d -H resume", shellWord(lp).c_str(), job));
+  logLine(strFormat("Releasing job %d: result=%d", job, status));
 }
 
 bool writeRecord(const std::vector<int>& jobs) {
@@ -59,7 +99,7 @@ void removeRecord() {
 }
 
 void releaseEach(const std::vector<int>& jobs) {
-  for (const int job : jobs) changeJob(job, "resume", "Releasing");
+  for (const int job : jobs) releaseJob(job);
 }
 
 }  // namespace
@@ -69,9 +109,21 @@ void holdJobs(const std::vector<int>& jobs, std::vector<int>& held) {
   std::vector<int> recorded = held;
   recorded.insert(recorded.end(), jobs.begin(), jobs.end());
   if (!writeRecord(recorded)) return;
-  for (const int job : jobs) {
-    changeJob(job, "hold", "Holding");
-    held.push_back(job);
+  http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kTimeoutMs, nullptr);
+  if (http != nullptr) {
+    httpSetTimeout(http, kTimeoutMs / 1000.0, nullptr, nullptr);
+    std::vector<int> latestFirst = jobs;
+    std::sort(latestFirst.rbegin(), latestFirst.rend());
+    for (const int job : latestFirst) {
+      if (holdIfWaiting(http, job)) held.push_back(job);
+    }
+    httpClose(http);
+  }
+  // Only what is held is released.
+  if (held.empty()) {
+    removeRecord();
+  } else if (held.size() != recorded.size()) {
+    writeRecord(held);
   }
 }
 

@@ -14,10 +14,15 @@ constexpr int kTimeoutMs = 5000;
 
 }  // namespace
 
-std::optional<ActiveJobs> activeJobs() {
+http_t* connectScheduler() {
   http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kTimeoutMs, nullptr);
+  if (http != nullptr) httpSetTimeout(http, kTimeoutMs / 1000.0, nullptr, nullptr);
+  return http;
+}
+
+std::optional<ActiveJobs> activeJobs() {
+  http_t* http = connectScheduler();
   if (http == nullptr) return std::nullopt;
-  httpSetTimeout(http, kTimeoutMs / 1000.0, nullptr, nullptr);  // a silent scheduler is given up
   cups_job_t* jobs = nullptr;
   const int count = cupsGetJobs2(http, &jobs, nullptr, 0, CUPS_WHICHJOBS_ACTIVE);
   httpClose(http);

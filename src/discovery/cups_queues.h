@@ -3,8 +3,14 @@
 // Nothing here changes the scheduler, so a preview may ask.
 #pragma once
 
+#include <cups/http.h>
+
 #include <optional>
 #include <vector>
+
+// A connection to the default server whose requests give up after 5
+// seconds without an answer, or null when none connects in that time.
+http_t* connectScheduler();
 
 // The scheduler's jobs that have not ended.
 struct ActiveJobs {

@@ -10,7 +10,6 @@
 #include "discovery/held_jobs.h"
 
 #include <cups/cups.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +20,7 @@
 #include <string>
 
 #include "discovery/command_locator.h"
+#include "discovery/cups_queues.h"
 #include "driver/atomic_file.h"
 #include "driver/regular_file.h"
 #include "driver/settings.h"
@@ -29,8 +29,6 @@
 #include "driver/update_log.h"
 
 namespace {
-
-constexpr int kTimeoutMs = 5000;
 
 // A request about one job, with the job's URI and the requesting user.
 ipp_t* jobRequest(ipp_op_t operation, int job) {
@@ -41,6 +39,7 @@ ipp_t* jobRequest(ipp_op_t operation, int job) {
   return request;
 }
 
+// Whether job is still waiting for its printer (not printing, held or ended).
 bool waiting(http_t* http, int job) {
   ipp_t* response = cupsDoRequest(http, jobRequest(IPP_OP_GET_JOB_ATTRIBUTES, job), "/");
   ipp_attribute_t* state = ippFindAttribute(response, "job-state", IPP_TAG_ENUM);
@@ -109,9 +108,7 @@ void holdJobs(const std::vector<int>& jobs, std::vector<int>& held) {
   std::vector<int> recorded = held;
   recorded.insert(recorded.end(), jobs.begin(), jobs.end());
   if (!writeRecord(recorded)) return;
-  http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kTimeoutMs, nullptr);
-  if (http != nullptr) {
-    httpSetTimeout(http, kTimeoutMs / 1000.0, nullptr, nullptr);
+  if (http_t* http = connectScheduler()) {
     std::vector<int> latestFirst = jobs;
     std::sort(latestFirst.rbegin(), latestFirst.rend());
     for (const int job : latestFirst) {

@@ -10,9 +10,10 @@
 // One job id a line, after a comment line.
 inline constexpr const char* kHeldJobsRecord = "/var/lib/Vela4.0_HeldJobs";
 
-// Records held and jobs together, then holds each of jobs (lp -i ID -H hold)
-// and adds it to held. Holds nothing when the record cannot be written,
-// since a hold that nothing records could outlive a killed run.
+// Records held and jobs together, then holds each of jobs that is still
+// waiting and adds it to held; the record then names held only. Holds
+// nothing when the record cannot be written, since a hold that nothing
+// records could outlive a killed run.
 void holdJobs(const std::vector<int>& jobs, std::vector<int>& held);
 
 // Releases each held job (lp -i ID -H resume), then removes the record.

@@ -128,9 +128,10 @@ void waitUntilSchedulerAnswers() {
   while (jobsPrintingNow() < 0 && secondsSince(start) < kAnswerAgainSeconds) std::this_thread::sleep_for(kPollInterval);
 }
 
-// A preview tells what the restart would do and changes nothing.
+// A preview tells how many jobs are printing now, which the restart would wait for.
 void reportRestart() {
   const int printing = jobsPrintingNow();
+  account.printingAtStart = printing;
   logLine(printing < 0 ? std::string("CUPS would be restarted now; no CUPS scheduler answers.")
                        : strFormat("CUPS would be restarted once no job is printing; jobs printing now: %d.", printing));
 }
@@ -143,9 +144,12 @@ bool cupsRestartDone() { return done; }
 
 int restartCups() {
   done = true;
+  // A preview holds nothing and waits for nothing; its restart commands are
+  // only logged as what would run.
   if (settings().preview != 0) {
     reportRestart();
-    return 0;
+    account.status = runRestartCommands();
+    return account.status;
   }
   std::vector<int> held;
   InterruptCatcher interrupt;

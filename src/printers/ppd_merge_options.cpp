@@ -23,6 +23,7 @@ void addOptList(OptionList* list, OptionEntry entry) {
 int freeOptList(OptionList& list) {
   list.entries.clear();
   list.firstByKeyword.clear();
+  list.pageSizeDimensions.reset();
   return 0;
 }
 

@@ -127,7 +127,9 @@ bool turnOnFor(Settling& s, const Side& carried, const std::string& installable)
 // The carried default yields to the new PPD's own; a page size takes its
 // geometry defaults back with it.
 void yieldTo(Settling& s, const std::string& option, const Side& other) {
-  const std::string old = s.merged.valueOf(option), value = s.merged.shipped.at(option);
+  const std::string value = s.merged.shipped.at(option);
+  const auto renamed = s.merged.renamedFrom.find(option);
+  const std::string old = (renamed == s.merged.renamedFrom.end() ? "" : renamed->second + " as ") + s.merged.valueOf(option);
   const std::string otherSide = "*" + other.option + " " + s.merged.valueOf(other.option) +
                                 (isCarried(s, other.option) ? "" : " of the new PPD");
   logLine(strFormat("processNewPPD: Keeping new default: *%s/%s (%s conflicts with %s).\n", option.c_str(),

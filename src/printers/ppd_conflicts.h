@@ -14,6 +14,7 @@ struct MergedPPD {
   std::vector<std::string> lines;
   std::unordered_map<std::string, std::vector<std::size_t>> defaultLines;  // by keyword without '*'
   std::unordered_map<std::string, std::string> shipped;  // the new PPD's own default, by keyword
+  std::unordered_map<std::string, std::string> renamedFrom;  // the old name of a value carried by another name
 
   // The value of the keyword's "*Default" line as the merge wrote it.
   std::string valueOf(const std::string& keyword) const;

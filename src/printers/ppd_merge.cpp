@@ -210,6 +210,7 @@ int processNewPPD(std::FILE* input, std::FILE* output, const OptionList& list, i
   MergeContext context{list, offered, merged, carriedPageSize(list, offered, lines), {}, {}, {}};
   if (const OptionEntry* old = findOption(&list, "*PageSize"); old != nullptr && old->defaultChoice != context.pageSize) {
     context.renamedFrom = context.pageSize.empty() ? "" : old->defaultChoice;
+    if (!context.renamedFrom.empty()) merged.renamedFrom.emplace("PageSize", context.renamedFrom);
   }
   bool inside = false;
   for (const std::string& line : lines) {

@@ -2,15 +2,20 @@
 // them (a JCL option, a custom page size and a custom value wherever the
 // PPD has them, and ordinary options), setup's upgrade against CUPS's own
 // `lpadmin -m`, each read back through the scheduler, and cupstestppd on
-// the PPD that setup wrote.
+// the PPD that setup wrote. Real driver upgrades go through the same steps
+// with the queues made from the model's old PPD; a page size then counts as
+// kept when the new default has its dimensions, and setup's log has to name
+// every setting that setup did not keep.
 #include "sandbox/ppd_corpus.h"
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <map>
 #include <set>
 #include <sstream>
@@ -20,6 +25,8 @@
 namespace {
 
 constexpr const char* kDriver = "/usr/lib/cups/driver/openprinting-ppds";
+constexpr const char* kOldDriver = "/usr/lib/cups/driver/foomatic-db-compressed-ppds";
+constexpr const char* kUpdateLog = "/var/log/Vela4.0_UpdateLog";
 constexpr const char* kPeerModels = "/usr/share/cups/model/vela-corpus";
 
 // An option block of a PPD as the harness reads it.
@@ -42,6 +49,7 @@ struct PpdFacts {
   CustomParam width{"points", 0, 1e9}, height{"points", 0, 1e9};
   std::map<std::string, std::vector<CustomParam>> customParams;  // by option keyword, "*Custom<K> True" only
   std::set<std::string> customOptions;
+  std::map<std::string, std::pair<double, double>> dimensions;  // by page size, from "*PaperDimension"
 };
 
 std::string keywordAt(const std::string& line, std::size_t start) {
@@ -77,6 +85,10 @@ PpdFacts factsOf(const std::string& ppd) {
       facts.width = paramOf(line);
     } else if (line.starts_with("*ParamCustomPageSize Height:")) {
       facts.height = paramOf(line);
+    } else if (line.starts_with("*PaperDimension ") && line.find('"') != std::string::npos) {
+      std::istringstream points(line.substr(line.find('"') + 1));
+      auto& size = facts.dimensions[keywordAt(line, 16)];
+      points >> size.first >> size.second;
     } else if (line.starts_with("*ParamCustom")) {
       facts.customParams[keywordAt(line, 12)].push_back(paramOf(line));
     } else if (line.starts_with("*Custom") && line.find(" True") == 7 + keywordAt(line, 7).size()) {
@@ -147,6 +159,66 @@ std::vector<CorpusSetting> choicesFor(const PpdFacts& facts) {
   return settings;
 }
 
+const PpdOption* optionOf(const PpdFacts& facts, const std::string& keyword) {
+  const auto found = std::find_if(facts.options.begin(), facts.options.end(),
+                                  [&](const PpdOption& o) { return o.keyword == keyword; });
+  return found == facts.options.end() ? nullptr : &*found;
+}
+
+bool offers(const PpdFacts& facts, const std::string& keyword, const std::string& choice) {
+  const PpdOption* option = optionOf(facts, keyword);
+  return option != nullptr && std::find(option->choices.begin(), option->choices.end(), choice) != option->choices.end();
+}
+
+// Whether size of a and other of b have the same dimensions, within a point.
+bool sameSize(const PpdFacts& a, const std::string& size, const PpdFacts& b, const std::string& other) {
+  const auto first = a.dimensions.find(size), second = b.dimensions.find(other);
+  return first != a.dimensions.end() && second != b.dimensions.end() &&
+         std::fabs(first->second.first - second->second.first) <= 1 &&
+         std::fabs(first->second.second - second->second.second) <= 1;
+}
+
+// An old page size that the new PPD names differently, else any other one.
+std::string pageSizeToChoose(const PpdOption& sizes, const PpdFacts& old, const PpdFacts& fresh) {
+  for (const std::string& size : sizes.choices) {
+    if (offers(fresh, "PageSize", size)) continue;
+    for (const auto& [other, dimensions] : fresh.dimensions) {
+      if (sameSize(old, size, fresh, other) && offers(fresh, "PageSize", other)) return size;
+    }
+  }
+  return otherChoice(sizes);
+}
+
+// Three to five choices an administrator would make on a queue of the old
+// PPD: its page size and duplex, one choice the new PPD does not offer,
+// and ordinary options.
+std::vector<CorpusSetting> generationChoicesFor(const PpdFacts& old, const PpdFacts& fresh) {
+  std::vector<CorpusSetting> settings;
+  std::set<std::string> taken = {"PageRegion", "ManualFeed"};
+  const auto take = [&](const std::string& option, const std::string& value) {
+    if (value.empty() || taken.contains(option)) return;
+    settings.push_back({option, value});
+    taken.insert(option);
+  };
+  if (const PpdOption* sizes = optionOf(old, "PageSize")) take("PageSize", pageSizeToChoose(*sizes, old, fresh));
+  if (const PpdOption* duplex = optionOf(old, "Duplex")) {
+    take("Duplex", offers(old, "Duplex", "DuplexTumble") ? "DuplexTumble" : otherChoice(*duplex));
+  }
+  for (const PpdOption& option : old.options) {
+    const auto refused = std::find_if(option.choices.begin(), option.choices.end(), [&](const std::string& c) {
+      return c != option.defaultChoice && !offers(fresh, option.keyword, c);
+    });
+    if (option.jcl || taken.contains(option.keyword) || refused == option.choices.end()) continue;
+    take(option.keyword, *refused);
+    break;
+  }
+  for (const PpdOption& option : old.options) {
+    if (settings.size() >= 4) break;
+    if (!option.jcl) take(option.keyword, otherChoice(option));
+  }
+  return settings;
+}
+
 // The model lines of a product PPD at the top of a real one: the product
 // lists a queue by them and finds its new PPD by the model text.
 std::string dressedAsProduct(const std::string& ppd, std::string_view modelName) {
@@ -192,12 +264,35 @@ std::string defaultLineValue(const std::string& ppd, const std::string& option) 
 }
 
 // A choice is kept when the queue's PPD names it and the scheduler shows it
-// as the option's default (a custom value as "Custom.<parameters>").
-bool kept(const CorpusSetting& setting, const std::string& ppd, const QueueOptions& shown) {
+// as the option's default (a custom value as "Custom.<parameters>"); a page
+// size also when the PPD names a size with its dimensions in the old PPD.
+bool kept(const CorpusSetting& setting, const std::string& ppd, const QueueOptions& shown, const PpdFacts& old) {
   const auto option = shown.find(setting.option);
-  if (defaultLineValue(ppd, setting.option) != setting.value || option == shown.end()) return false;
+  const std::string written = defaultLineValue(ppd, setting.option);
+  const bool sameSize = setting.option == "PageSize" && written != setting.value &&
+                        ::sameSize(old, setting.value, factsOf(ppd), written);
+  if ((written != setting.value && !sameSize) || option == shown.end()) return false;
   const std::string& marked = option->second.defaultChoice;
-  return marked == setting.value || (setting.value.starts_with("Custom.") && marked.starts_with("Custom."));
+  return marked == written || (setting.value.starts_with("Custom.") && marked.starts_with("Custom."));
+}
+
+// The part of setup's log about one queue.
+std::string logSectionOf(const std::string& log, const std::string& queue) {
+  const std::size_t start = log.find("Printer = " + queue + " with");
+  if (start == std::string::npos) return "";
+  return log.substr(start, log.find("\n=====", start) - start);
+}
+
+// Whether a "Keeping new default" or "Dropping old default" line of the
+// section names the option with the value (and, when given, why).
+bool namedInLog(const std::string& section, const CorpusSetting& setting, const std::string& why = "") {
+  std::istringstream lines(section);
+  for (std::string line; std::getline(lines, line);) {
+    const bool notKept = line.starts_with("processNewPPD: Keeping new default: *" + setting.option + "/") ||
+                         line.starts_with("processNewPPD: Dropping old default: *" + setting.option + "/");
+    if (notKept && line.find(setting.value) != std::string::npos && line.find(why) != std::string::npos) return true;
+  }
+  return false;
 }
 
 std::set<std::string> failuresOf(SandboxHost& host, const std::string& path) {
@@ -209,10 +304,37 @@ std::set<std::string> failuresOf(SandboxHost& host, const std::string& path) {
   return failures;
 }
 
+bool conflictingDefaults(const std::set<std::string>& failures) {
+  return std::any_of(failures.begin(), failures.end(),
+                     [](const std::string& f) { return f.find("Default choices conflicting") != std::string::npos; });
+}
+
 std::string number(std::size_t i) {
   char text[24];
   std::snprintf(text, sizeof text, "%02zu", i);
   return text;
+}
+
+// A PPD as the driver program of its URI gives it; empty when it gives none.
+std::string fetchPPD(const std::string& uri) {
+  const std::string driver = uri.starts_with("foomatic-db-compressed-ppds:") ? kOldDriver : kDriver;
+  if (uri.find('\'') != std::string::npos) return "";
+  const std::string text = readCommand(driver + " cat '" + uri + "' 2>/dev/null");
+  return text.starts_with("*PPD-Adobe") ? text : "";
+}
+
+// The PPDs of the URIs, four at a time: each driver call unpacks its whole archive.
+std::vector<std::string> fetchAll(const std::vector<std::string>& uris) {
+  std::vector<std::future<std::string>> pending;
+  std::vector<std::string> texts;
+  for (std::size_t i = 0; i < uris.size(); ++i) {
+    pending.push_back(std::async(std::launch::async, fetchPPD, uris[i]));
+    if (pending.size() == 4 || i + 1 == uris.size()) {
+      for (auto& text : pending) texts.push_back(text.get());
+      pending.clear();
+    }
+  }
+  return texts;
 }
 
 // What one PPD of the corpus is made of on the host.
@@ -220,21 +342,21 @@ struct CorpusQueues {
   std::string setupQueue, cupsQueue, oldCopy, peerModel, peerPath;
   std::string cupsPPD;
   QueueOptions cupsShown;
+  PpdFacts old;
 };
 
-// Dresses the PPD, installs it as the product's new PPD and as a model the
-// scheduler offers, and makes both queues with the choices.
-std::string prepare(SandboxHost& host, RealCups& cups, std::size_t i, std::string_view model, CorpusPPD& ppd,
-                    CorpusQueues& queues) {
-  if (ppd.uri.find('\'') != std::string::npos) return "unusable URI";
-  const std::string original = readCommand(std::string(kDriver) + " cat '" + ppd.uri + "' 2>/dev/null");
-  if (!original.starts_with("*PPD-Adobe")) return "the driver gave no PPD";
-  const std::string dressed = dressedAsProduct(original, model);
-  ppd.settings = choicesFor(factsOf(dressed));
+// Dresses the PPDs, installs the new one as the product's new PPD and as a
+// model the scheduler offers, and makes both queues of the old one with
+// the choices.
+std::string prepare(SandboxHost& host, RealCups& cups, std::size_t i, std::string_view model,
+                    const std::string& oldText, const std::string& newText, CorpusPPD& ppd, CorpusQueues& queues) {
+  if (oldText.empty() || newText.empty()) return "the driver gave no PPD";
+  const std::string dressed = dressedAsProduct(newText, model), oldDressed = dressedAsProduct(oldText, model);
   const std::string name = "Corpus" + number(i) + ".ppd";
   queues = {"vela" + number(i), "cups" + number(i), "/root/corpus/old-" + name, "vela-corpus/" + name,
-            std::string(kPeerModels) + "/" + name, {}, {}};
-  host.writeFile("/root/corpus/" + name, dressed);
+            std::string(kPeerModels) + "/" + name, {}, {}, factsOf(oldDressed)};
+  ppd.settings = ppd.oldUri.empty() ? choicesFor(queues.old) : generationChoicesFor(queues.old, factsOf(dressed));
+  host.writeFile("/root/corpus/" + name, oldDressed);
   host.writeFile("/opt/tam/ppd/" + name, dressed);
   host.writeFile(queues.peerPath, dressed);
   std::vector<std::string> settings;
@@ -251,24 +373,32 @@ std::string upgradeWithCups(SandboxHost& host, CorpusQueues& queues) {
   const RunResult merged = host.run({"/usr/sbin/lpadmin", "-p", queues.cupsQueue, "-m", queues.peerModel});
   if (merged.status != 0) return "lpadmin -m: " + merged.err + host.shell("tail -3 /var/log/cups/error_log").out;
   queues.cupsPPD = host.readFile("/etc/cups/ppd/" + queues.cupsQueue + ".ppd");
+  host.writeFile("/root/corpus/cups-" + queues.cupsQueue + ".ppd", queues.cupsPPD);
   host.writeFile(queues.oldCopy, host.readFile("/etc/cups/ppd/" + queues.setupQueue + ".ppd"));
   return "";
 }
 
-// setup's result for one PPD: what it kept, what cupstestppd now finds.
-void judge(SandboxHost& host, RealCups& cups, const CorpusQueues& queues, CorpusPPD& ppd) {
+// setup's result for one PPD: what it kept and how its log names the rest,
+// what cupstestppd now finds.
+void judge(SandboxHost& host, RealCups& cups, const CorpusQueues& queues, const std::string& log, CorpusPPD& ppd) {
   const std::string queuePPD = "/etc/cups/ppd/" + queues.setupQueue + ".ppd";
-  const std::string merged = host.readFile(queuePPD);
+  const std::string merged = host.readFile(queuePPD), section = logSectionOf(log, queues.setupQueue);
   const QueueOptions shown = cups.options(queues.setupQueue);
   for (CorpusSetting& setting : ppd.settings) {
-    setting.keptBySetup = kept(setting, merged, shown);
-    setting.keptByCups = kept(setting, queues.cupsPPD, queues.cupsShown);
+    setting.keptBySetup = kept(setting, merged, shown, queues.old);
+    setting.keptByCups = kept(setting, queues.cupsPPD, queues.cupsShown, queues.old);
+    setting.named = namedInLog(section, setting);
+    setting.yielded = namedInLog(section, setting, " conflicts with ");
   }
   std::set<std::string> known = failuresOf(host, queues.oldCopy);
   known.merge(failuresOf(host, queues.peerPath));
-  for (const std::string& failure : failuresOf(host, queuePPD)) {
+  const std::set<std::string> bySetup = failuresOf(host, queuePPD);
+  for (const std::string& failure : bySetup) {
     if (!known.contains(failure)) ppd.newFailures.push_back(failure);
   }
+  ppd.conflictsBySetup = !conflictingDefaults(known) && conflictingDefaults(bySetup);
+  ppd.conflictsByCups = !conflictingDefaults(known) &&
+                        conflictingDefaults(failuresOf(host, "/root/corpus/cups-" + queues.cupsQueue + ".ppd"));
 }
 
 // How many settings of the run satisfy counts.
@@ -298,6 +428,23 @@ int CorpusRun::regressions() const {
   return n;
 }
 
+int CorpusRun::notNamed() const {
+  return countSettings(ppds, [](const CorpusSetting& s) { return !s.keptBySetup && !s.named; });
+}
+
+int CorpusRun::conflicting(bool bySetup) const {
+  return static_cast<int>(std::count_if(ppds.begin(), ppds.end(), [&](const CorpusPPD& ppd) {
+    return bySetup ? ppd.conflictsBySetup : ppd.conflictsByCups;
+  }));
+}
+
+std::string CorpusRun::generationSummary() const {
+  return "cross-generation: setup kept " + std::to_string(keptBySetup()) + " of " + std::to_string(chosen()) +
+         " chosen settings on " + std::to_string(ppds.size()) + " real upgrade pairs (CUPS lpadmin -m: " +
+         std::to_string(keptByCups()) + "); conflicting defaults: setup " + std::to_string(conflicting(true)) +
+         " (CUPS " + std::to_string(conflicting(false)) + "); not kept and not named: " + std::to_string(notNamed());
+}
+
 std::string CorpusRun::summary() const {
   return "setup kept " + std::to_string(keptBySetup()) + " of " + std::to_string(chosen()) +
          " chosen settings (CUPS lpadmin -m: " + std::to_string(keptByCups()) +
@@ -310,7 +457,9 @@ std::vector<std::string> CorpusRun::shortfalls() const {
   for (const CorpusPPD& ppd : ppds) {
     if (!ppd.problem.empty()) lines.push_back(ppd.uri + ": " + ppd.problem);
     for (const CorpusSetting& s : ppd.settings) {
-      if (s.keptByCups && !s.keptBySetup) lines.push_back(ppd.uri + ": " + s.option + "=" + s.value + " lost by setup");
+      const std::string setting = ppd.uri + ": " + s.option + "=" + s.value;
+      if (s.keptByCups && !s.keptBySetup && !s.yielded) lines.push_back(setting + " lost by setup");
+      if (!s.keptBySetup && !s.named) lines.push_back(setting + " lost by setup without a word in its log");
     }
     for (const std::string& failure : ppd.newFailures) lines.push_back(ppd.uri + ": new " + failure);
     if (!ppd.printed) lines.push_back(ppd.uri + ": the job did not reach the device");
@@ -327,14 +476,31 @@ std::vector<std::string> corpusUris() {
   return uris;
 }
 
+std::vector<std::pair<std::string, std::string>> generationPairs() {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  std::ifstream list(VELA_SOURCE_DIR "/sandbox/ppd_generations.list");
+  for (std::string line; std::getline(list, line);) {
+    if (!line.empty() && line[0] != '#') pairs.emplace_back(line.substr(0, line.find(' ')), line.substr(line.find(' ') + 1));
+  }
+  return pairs;
+}
+
 std::string corpusUnavailableReason() {
   if (std::string why = RealCups::unavailableReason(); !why.empty()) return why;
   if (::access(kDriver, X_OK) != 0) return "openprinting-ppds is not installed";
+  if (::access(kOldDriver, X_OK) != 0) return "foomatic-db-compressed-ppds is not installed";
   if (::access("/usr/bin/cupstestppd", X_OK) != 0) return "cupstestppd is not installed";
   return "";
 }
 
 CorpusRun compareWithCups(const std::vector<std::string>& uris) {
+  std::vector<std::pair<std::string, std::string>> same;
+  for (const std::string& uri : uris) same.emplace_back("", uri);
+  return compareGenerationsWithCups(same);
+}
+
+// An empty old URI stands for the new PPD itself.
+CorpusRun compareGenerationsWithCups(const std::vector<std::pair<std::string, std::string>>& pairs) {
   CorpusRun run;
   SandboxHost host;
   RealCups cups(host);
@@ -342,13 +508,19 @@ CorpusRun compareWithCups(const std::vector<std::string>& uris) {
   host.shell("rm -f /opt/tam/ppd/*");
   host.makeDirs(kPeerModels);
   const std::vector<std::string_view> models = distinctModels();
-  if (uris.size() > models.size()) return {{}, "more PPDs than models"};
+  if (pairs.size() > models.size()) return {{}, "more PPDs than models"};
 
+  std::vector<std::string> uris, oldUris;
+  for (const auto& [oldUri, uri] : pairs) {
+    uris.push_back(uri);
+    if (!oldUri.empty()) oldUris.push_back(oldUri);
+  }
+  const std::vector<std::string> texts = fetchAll(uris), oldTexts = oldUris.empty() ? texts : fetchAll(oldUris);
   std::vector<CorpusQueues> queues(uris.size());
   for (std::size_t i = 0; i < uris.size(); ++i) {
-    run.ppds.push_back({uris[i], {}, {}, false, {}});
+    run.ppds.push_back({uris[i], pairs[i].first, {}, {}, false, false, false, {}});
     CorpusPPD& ppd = run.ppds.back();
-    ppd.problem = prepare(host, cups, i, models[i], ppd, queues[i]);
+    ppd.problem = prepare(host, cups, i, models[i], oldTexts[i], texts[i], ppd, queues[i]);
   }
   host.shell("gzip -9n /opt/tam/ppd/*.ppd");
   for (std::size_t i = 0; i < uris.size(); ++i) {
@@ -362,9 +534,10 @@ CorpusRun compareWithCups(const std::vector<std::string>& uris) {
   const RunResult setup = host.run({"/opt/tam/bin/setup"}, slow);
   if (setup.status != 0 || !cups.waitUntilRunning(60)) return {run.ppds, "setup or the restart failed: " + setup.err};
   host.writeFile("/root/page.txt", "A test page after the Vela upgrade.\n");
+  const std::string log = host.readFile(kUpdateLog);
   for (std::size_t i = 0; i < uris.size(); ++i) {
     if (!run.ppds[i].problem.empty()) continue;
-    judge(host, cups, queues[i], run.ppds[i]);
+    judge(host, cups, queues[i], log, run.ppds[i]);
     cups.print(queues[i].setupQueue, "/root/page.txt");
   }
   for (std::size_t i = 0; i < uris.size(); ++i) {

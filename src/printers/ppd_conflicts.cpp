@@ -144,8 +144,17 @@ void yieldTo(Settling& s, const std::string& option, const Side& other) {
   }
 }
 
-// Settles one broken pair; false when neither side is a carried default.
+// The pair as conflictingPairs names it, with the marked choices.
+std::string pairName(ppd_file_t* ppd, const Side& first, const Side& second) {
+  std::string one = "*" + first.option + " " + markedChoice(ppd, first.option)->choice;
+  std::string two = "*" + second.option + " " + markedChoice(ppd, second.option)->choice;
+  return one < two ? one + " " + two : two + " " + one;
+}
+
+// Settles one broken pair; false when neither side is a carried default or
+// the old PPD had the pair in conflict already.
 bool settle(Settling& s, const Side& first, const Side& second) {
+  if (s.merged.oldConflicts.contains(pairName(s.ppd, first, second))) return false;
   const bool firstCarried = isCarried(s, first.option), secondCarried = isCarried(s, second.option);
   if (!firstCarried && !secondCarried) return false;
   const Side& carried = secondCarried ? second : first;
@@ -175,6 +184,16 @@ std::string joined(const std::vector<std::string>& lines) {
 }
 
 }  // namespace
+
+std::set<std::string> conflictingPairs(ppd_file_t* ppd) {
+  std::set<std::string> pairs;
+  for (int i = 0; ppdConflicts(ppd) > 0 && i < ppd->num_consts; ++i) {
+    const ppd_const_t& constraint = ppd->consts[i];
+    const Side first{constraint.option1, constraint.choice1}, second{constraint.option2, constraint.choice2};
+    if (sideHolds(ppd, first) && sideHolds(ppd, second)) pairs.insert(pairName(ppd, first, second));
+  }
+  return pairs;
+}
 
 std::string MergedPPD::valueOf(const std::string& keyword) const {
   const auto found = defaultLines.find(keyword);

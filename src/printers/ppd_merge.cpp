@@ -207,6 +207,7 @@ int processNewPPD(std::FILE* input, std::FILE* output, const OptionList& list, i
   const std::vector<std::string> lines = readLines(input);
   const OfferedChoices offered(lines);
   MergedPPD merged;
+  merged.oldConflicts = list.oldConflicts;
   MergeContext context{list, offered, merged, carriedPageSize(list, offered, lines), {}, {}, {}};
   if (const OptionEntry* old = findOption(&list, "*PageSize"); old != nullptr && old->defaultChoice != context.pageSize) {
     context.renamedFrom = context.pageSize.empty() ? "" : old->defaultChoice;

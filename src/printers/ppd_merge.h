@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -32,6 +33,8 @@ struct OptionList {
   std::unordered_map<std::string, std::size_t> firstByKeyword;
   // The old PPD's own dimensions of its default page size, when it has them.
   std::optional<PageDimensions> pageSizeDimensions;
+  // The pairs of defaults that the old PPD's own constraints forbid.
+  std::set<std::string> oldConflicts;
 };
 
 // What became of one default of the old PPD in the merged one: carried, or

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "printers/ppd_conflicts.h"
 #include "printers/ppd_merge.h"
 
 #pragma GCC diagnostic push
@@ -64,8 +65,9 @@ std::optional<PageDimensions> defaultPageDimensions(ppd_file_t* ppd) {
 
 }  // namespace
 
-// Collects the default of every option of the PPD's top-level groups, and
-// the dimensions of its default page size.
+// Collects the default of every option of the PPD's top-level groups, the
+// dimensions of its default page size and the pairs of its defaults that
+// its constraints forbid.
 int readOldDefaults(const std::string& path, OptionList& list, int& count) {
   ppd_file_t* ppd = ppdOpenFile(path.c_str());
   if (ppd == nullptr) {
@@ -78,6 +80,8 @@ int readOldDefaults(const std::string& path, OptionList& list, int& count) {
     for (int o = 0; o < group.num_options; ++o) counter = addDefaultOf(ppd, group.options[o], list, counter);
   }
   list.pageSizeDimensions = defaultPageDimensions(ppd);
+  ppdMarkDefaults(ppd);
+  list.oldConflicts = conflictingPairs(ppd);
   ppdClose(ppd);
   count = counter;
   return counter;

@@ -24,6 +24,7 @@ int freeOptList(OptionList& list) {
   list.entries.clear();
   list.firstByKeyword.clear();
   list.pageSizeDimensions.reset();
+  list.oldConflicts.clear();
   return 0;
 }
 

@@ -187,7 +187,8 @@ std::string joined(const std::vector<std::string>& lines) {
 
 std::set<std::string> conflictingPairs(ppd_file_t* ppd) {
   std::set<std::string> pairs;
-  for (int i = 0; ppdConflicts(ppd) > 0 && i < ppd->num_consts; ++i) {
+  if (ppdConflicts(ppd) == 0) return pairs;
+  for (int i = 0; i < ppd->num_consts; ++i) {
     const ppd_const_t& constraint = ppd->consts[i];
     const Side first{constraint.option1, constraint.choice1}, second{constraint.option2, constraint.choice2};
     if (sideHolds(ppd, first) && sideHolds(ppd, second)) pairs.insert(pairName(ppd, first, second));

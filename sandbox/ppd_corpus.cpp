@@ -8,6 +8,8 @@
 // every setting that setup did not keep.
 #include "sandbox/ppd_corpus.h"
 
+#include "sandbox/preview_check.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,7 +28,6 @@ namespace {
 
 constexpr const char* kDriver = "/usr/lib/cups/driver/openprinting-ppds";
 constexpr const char* kOldDriver = "/usr/lib/cups/driver/foomatic-db-compressed-ppds";
-constexpr const char* kUpdateLog = "/var/log/Vela4.0_UpdateLog";
 constexpr const char* kPeerModels = "/usr/share/cups/model/vela-corpus";
 
 // The model lines of a product PPD at the top of a real one: the product
@@ -264,6 +265,7 @@ std::string CorpusRun::summary() const {
 std::vector<std::string> CorpusRun::shortfalls() const {
   std::vector<std::string> lines;
   if (!error.empty()) lines.push_back(error);
+  if (!previewDifference.empty()) lines.push_back("the preview and setup differ: " + previewDifference);
   for (const CorpusPPD& ppd : ppds) {
     if (!ppd.problem.empty()) lines.push_back(ppd.uri + ": " + ppd.problem);
     for (const CorpusSetting& s : ppd.settings) {
@@ -318,7 +320,10 @@ CorpusRun compareGenerationsWithCups(const std::vector<std::pair<std::string, st
   host.shell("rm -f /opt/tam/ppd/*");
   host.makeDirs(kPeerModels);
   const std::vector<std::string_view> models = distinctModels();
-  if (pairs.size() > models.size()) return {{}, "more PPDs than models"};
+  if (pairs.size() > models.size()) {
+    run.error = "more PPDs than models";
+    return run;
+  }
 
   std::vector<std::string> uris, oldUris;
   for (const auto& [oldUri, uri] : pairs) {
@@ -341,10 +346,17 @@ CorpusRun compareGenerationsWithCups(const std::vector<std::pair<std::string, st
 
   RunOptions slow;
   slow.timeoutSeconds = 600;
+  host.run({"/opt/tam/bin/setup", "-n"}, slow);
+  const std::string forecast = queuePart(comparableLog(host.readFile("/var/log/Vela4.0_PreviewLog")));
   const RunResult setup = host.run({"/opt/tam/bin/setup"}, slow);
-  if (setup.status != 0 || !cups.waitUntilRunning(60)) return {run.ppds, "setup or the restart failed: " + setup.err};
+  if (setup.status != 0 || !cups.waitUntilRunning(60)) {
+    run.error = "setup or the restart failed: " + setup.err;
+    return run;
+  }
+  run.previewDifference = firstDifference(forecast, queuePart(comparableLog(host.log())));
+  if (forecast.empty()) run.previewDifference = "the preview listed no queue";
   host.writeFile("/root/page.txt", "A test page after the Vela upgrade.\n");
-  const std::string log = host.readFile(kUpdateLog);
+  const std::string log = host.log();
   for (std::size_t i = 0; i < uris.size(); ++i) {
     if (!run.ppds[i].problem.empty()) continue;
     judge(host, cups, queues[i], log, run.ppds[i]);

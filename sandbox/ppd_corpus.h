@@ -38,6 +38,7 @@ struct CorpusPPD {
 struct CorpusRun {
   std::vector<CorpusPPD> ppds;
   std::string error;  // the run could not be made
+  std::string previewDifference;  // where the preview (-n) foretold another update than setup made
   int chosen() const;
   int keptBySetup() const;
   int keptByCups() const;
@@ -53,7 +54,7 @@ struct CorpusRun {
   // One line per shortfall of setup's: a setting CUPS kept and setup lost
   // (other than one that gave way to a constraint), a setting setup lost
   // without naming it, a new cupstestppd failure, a job that did not
-  // arrive, a harness problem.
+  // arrive, a harness problem, a preview that foretold another update.
   std::vector<std::string> shortfalls() const;
 };
 

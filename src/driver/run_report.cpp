@@ -15,7 +15,8 @@
 
 namespace {
 
-using nlohmann::json;
+// Keys stay in the order written, so the report reads top-down.
+using json = nlohmann::ordered_json;
 
 const char* printSystemName(int printSystem) {
   switch (printSystem) {

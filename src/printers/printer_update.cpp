@@ -43,13 +43,15 @@ QueueAccount& accountQueue(const PrinterEntry& printer) {
 void replaceQueuePPD(const PrinterEntry& printer, const std::string& outputName, UpdateRun& run,
                      QueueAccount& account) {
   std::string whyNot;
+  const std::size_t backupsBefore = run.backupsWritten.size();
   if (!saveOldPPD(printer.ppdFile, printer.queueName, run, whyNot)) {
     logLine(strFormat("Keeping %s as it was: %s.", printer.ppdFile.c_str(), whyNot.c_str()));
     account.outcome = "kept";
     account.reason = whyNot;
     return;
   }
-  account.backup = backupNameFor(printer.ppdFile, printer.queueName);
+  // CUPS's copy beside the queue's PPD shares the backup made from that PPD.
+  if (run.backupsWritten.size() > backupsBefore) account.backup = backupNameFor(printer.ppdFile, printer.queueName);
   // The merge was made from this entry's own PPD, so it goes over that file only.
   if (installNewPPD(printer.ppdFile, outputName)) {
     account.outcome = "updated";

@@ -69,13 +69,21 @@ int readYesNoAllBreak() {
   return readAnswerLine(line) ? classifyYesNoAllBreak(line) : kAnswerUnclear;
 }
 
+namespace {
+bool asked = false;
+}  // namespace
+
+bool consoleAsked() { return asked; }
+
 int askYesNo(const std::string& question) {
+  asked = true;
   std::printf("%s\n%s ", question.c_str(), "Answer with y[es] or n[o], followed by <RETURN> please.");
   std::fflush(stdout);
   return readYesNo();
 }
 
 int askYesNoAllBreak(const std::string& question) {
+  asked = true;
   std::printf("%s\n%s ", question.c_str(),
               "Answer with y[es], n[o], or a[ll] = 'yes' for all printers,\nor b[reak] for none, followed by <RETURN> "
               "please.");

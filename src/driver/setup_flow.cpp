@@ -17,6 +17,8 @@
 #include "discovery/selinux.h"
 #include "driver/command_line.h"
 #include "driver/console.h"
+#include "driver/run_account.h"
+#include "driver/run_end.h"
 #include "driver/settings.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
@@ -25,6 +27,7 @@
 #include "install/info_file.h"
 #include "install/manifest.h"
 #include "printers/ppd_locations.h"
+#include "printers/ppd_restore.h"
 #include "printers/printer_list.h"
 #include "printers/printer_update.h"
 #include "uninstall/file_removal.h"
@@ -42,9 +45,14 @@ std::string ctimeNow() {
   return text ? text : "\n";
 }
 
-[[noreturn]] void closeAndExit() {
-  if (settings().logOpen) UpdateLog::close();
-  std::exit(0);
+std::string abandonReason();
+
+[[noreturn]] void closeAndExit() { endRun(); }
+
+// Ends the run early, with the reason for its account.
+[[noreturn]] void endEarly(const std::string& reason) {
+  accountEarlyEnd(reason);
+  closeAndExit();
 }
 
 // A final message goes to standard error with one more newline, then to the log.
@@ -90,7 +98,7 @@ void refuseForeignDirectory() {
     const std::string text = "Vela3.0 setup simulation, not from /opt/tam/bin.\nExiting.\n";
     logLine(text);
     std::fprintf(stderr, "%s\n", text.c_str());
-    closeAndExit();
+    endEarly("not started from /opt/tam");
   }
 }
 
@@ -98,7 +106,7 @@ void refuseNonRoot() {
   if (settings().userId == 0) return;
   debugLine("Must be root.\nExiting.\n");
   logLine("\n\n\tYou must be root to be able\n\tto install Vela!\n\n\tSorry!\n");
-  closeAndExit();
+  endEarly("not run as root");
 }
 
 void detectPrintSystem() {
@@ -155,10 +163,13 @@ void discoverPPDLocations() {
     logLine("No Vela installation found.\n");
     std::fputs("*** Sorry ***\n", stderr);
     logLine("*** Sorry ***\n");
-    closeAndExit();
+    endEarly("no Vela installation found");
   }
   // Queues and files alike are removed only from an installation directory.
-  if (const std::string refusal = notAnInstallation(s.installDir); !refusal.empty()) finish(refusal);
+  if (const std::string refusal = notAnInstallation(s.installDir); !refusal.empty()) {
+    accountEarlyEnd("the installation directory was refused");
+    finish(refusal);
+  }
   std::string text = "Program abandoned by user.\n";
   if (askYesNo("Do you want to delete Vela and any possible Vela printer queues?\n") == kAnswerYes) {
     getInfoPrinters(kind, printers);
@@ -166,6 +177,8 @@ void discoverPPDLocations() {
     removeQueues(printers);
     removeInstalledFiles(1);
     text = "Vela 4.0-0 has been un-installed from the system.\n";
+  } else {
+    accountEarlyEnd("abandoned by the administrator");
   }
   finish(text);
 }
@@ -200,7 +213,21 @@ void confirmInstallation() {
   const char* question = s.upgradeMode == 1   ? "Would you like to update Vela 3.0 from Vela 2.0?"
                          : s.upgradeMode == 2 ? "Would you like to update Vela 4.0-0?"
                                               : "Would you like to install Vela 4.0-0?";
-  if (askYesNo(question) != kAnswerYes) finish("Program abandoned by user.\n");
+  if (askYesNo(question) != kAnswerYes) {
+    accountEarlyEnd("abandoned by the administrator");
+    finish("Program abandoned by user.\n");
+  }
+}
+
+// The restore branch: each product queue gets its backup back; CUPS reads
+// the PPDs again when one changed.
+[[noreturn]] void restore() {
+  SetupSettings& s = settings();
+  if (s.notCups) endEarly("no running CUPS scheduler");
+  int count = 0;
+  getInstalledPrinters(printers, count);
+  if (restorePrinters(printers, count, s.query) > 0) restartCups();
+  closeAndExit();
 }
 
 [[noreturn]] void install() {
@@ -217,7 +244,7 @@ void confirmInstallation() {
   }
   if (s.abandoned) {
     logLine("Because of insufficient data, setup stopped.\n");
-    closeAndExit();
+    endEarly(abandonReason());
   }
   confirmInstallation();
   goInstall(entries);
@@ -227,6 +254,18 @@ void confirmInstallation() {
   if (count > 0) updatePrinters(s.ppdInstallDir, printers, count, s.query);
   restartCups();
   closeAndExit();
+}
+
+// Why the host or the product data stopped the installation, in a few words.
+std::string abandonReason() {
+  const SetupSettings& s = settings();
+  std::string reason;
+  const auto add = [&reason](const char* part) { reason += (reason.empty() ? "" : ", ") + std::string(part); };
+  if (s.notCups) add("no running CUPS scheduler");
+  if (s.foomaticMissing) add("no foomatic-rip program");
+  if (!s.root) add("not run as root");
+  if (reason.empty()) add("installation data missing");
+  return reason;
 }
 
 }  // namespace
@@ -259,9 +298,11 @@ void reportAbandon() {
 void runSetup(int argc, char** argv) {
   SetupSettings& s = settings();
   initSettings();
+  runAccount().started = isoTimeNow();
   firstOptionPass(argc, argv);
 
-  if (s.deinstall == 0 && s.selinux != 0) {
+  // Only an installation loads the product's SELinux module.
+  if (s.deinstall == 0 && s.restore == 0 && s.selinux != 0) {
     std::fputs(".......\n", stderr);
     installSelinuxModule();
   }
@@ -286,5 +327,6 @@ void runSetup(int argc, char** argv) {
   discoverPPDLocations();
 
   if (s.deinstall) deinstall();
+  if (s.restore) restore();
   install();
 }

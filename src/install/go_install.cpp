@@ -12,6 +12,8 @@
 #include <cstdlib>
 
 #include "discovery/selinux.h"
+#include "driver/run_account.h"
+#include "driver/run_end.h"
 #include "driver/settings.h"
 #include "driver/shell.h"
 #include "driver/text.h"
@@ -26,9 +28,9 @@ namespace {
 
 constexpr const char* kFilterLink = "/usr/bin/korgsfilter";
 
-[[noreturn]] void quitInstallation() {
-  if (settings().logOpen) UpdateLog::close();
-  std::exit(0);
+[[noreturn]] void quitInstallation(const std::string& reason) {
+  accountEarlyEnd(reason);
+  endRun();
 }
 
 void logBlanked(std::string text) {
@@ -174,7 +176,7 @@ void confirmInstallDir() {
   }
   if (state == -1) {
     logLine(strFormat("The installation directory:\n\t'%s'\ndoes not exist or is not OK.", s.installDir.c_str()));
-    quitInstallation();
+    quitInstallation("the installation directory is not there");
   }
   logBlanked(strFormat("Installation directory: '%s' OK.\n", s.installDir.c_str()));
 }
@@ -228,7 +230,7 @@ void goInstall(int count) {
   if (checkInstallDir(s.installDir) != 1) {
     logLine(strFormat("Could not find or create TAM directory : %s", s.installDir.c_str()));
     logLine("Sorry to quit the installation.");
-    quitInstallation();
+    quitInstallation("the installation directory could not be made");
   }
   settlePPDInstallDir();
   confirmInstallDir();

@@ -48,6 +48,9 @@ using MergeDecisions = std::vector<SettingDecision>;
 // open the file (count is then left alone).
 int readOldDefaults(const std::string& path, OptionList& list, int& count);
 
+// Whether libcups opens the regular file at path as a PPD file.
+bool opensAsPPD(const std::string& path);
+
 // Copies input to output, rewriting the "*Default" lines inside the
 // "*OpenUI" and "*JCLOpenUI" blocks with the listed defaults that the new
 // PPD offers; the page-size geometry defaults follow a carried page size.

@@ -6,6 +6,9 @@
 #include <cstring>
 #include <string>
 
+#include <unistd.h>
+
+#include "driver/regular_file.h"
 #include "printers/ppd_merge.h"
 
 #pragma GCC diagnostic push
@@ -69,6 +72,17 @@ int readOldDefaults(const std::string& path, OptionList& list, int& count) {
   ppdClose(ppd);
   count = counter;
   return counter;
+}
+
+// Opened only when it is a regular file: a pipe would stall the check.
+bool opensAsPPD(const std::string& path) {
+  const int fd = openRegularFd(path);
+  if (fd < 0) return false;
+  ppd_file_t* ppd = ppdOpenFd(fd);
+  ::close(fd);
+  if (ppd == nullptr) return false;
+  ppdClose(ppd);
+  return true;
 }
 
 #pragma GCC diagnostic pop

@@ -124,8 +124,9 @@ TEST_F(SetupFlow, DeinstallationAsksAndNeedsAClearYes) {
     host().writeFile("/opt/tam/velaInfo4.0", info);
     result = host().run({kSetup, "-d"}, cupsHost(answer));
     const std::string text = answer == "ja\n" ? "Vela 4.0-0 has been un-installed from the system.\n" : abandoned;
-    EXPECT_EQ(result.out, "Do you want to delete Vela and any possible Vela printer queues?\n\n"
-                          "Answer with y[es] or n[o], followed by <RETURN> please. ");
+    EXPECT_EQ(result.out.substr(0, result.out.find("\nVela 4.0-5 setup: ")),
+              "Do you want to delete Vela and any possible Vela printer queues?\n\n"
+              "Answer with y[es] or n[o], followed by <RETURN> please. ");
     EXPECT_NE(result.err.find(text + "\n"), std::string::npos) << answer << result.err;
     EXPECT_NE(host().log().find(text), std::string::npos);
   }

@@ -43,6 +43,13 @@ void mustSucceed(const RunResult& result, const std::string& step) {
 
 }  // namespace
 
+std::string Fleet::unavailableReason() {
+  for (const char* tool : {"/usr/sbin/sshd", "/usr/bin/ssh", "/usr/bin/ssh-keygen", "/usr/bin/ansible-playbook"}) {
+    if (::access(tool, X_OK) != 0) return std::string("no ") + tool + " (scripts/install-deps.sh installs it)";
+  }
+  return {};
+}
+
 Fleet::Fleet(const std::vector<std::string>& names) : controller_(std::make_unique<SandboxHost>()) {
   mustSucceed(controller_->shell(std::string("mkdir -p -m 700 /root/.ssh && ssh-keygen -q -t ed25519 -N '' -f ") + kKey),
               "ssh-keygen in the controller");

@@ -23,6 +23,9 @@ class Fleet {
   // The controller's private key, in the controller view.
   static constexpr const char* kKey = "/root/.ssh/fleet_key";
 
+  // Empty when sshd, ssh and ansible-playbook are at hand, else what is missing.
+  static std::string unavailableReason();
+
   // Makes the views, links and sshd of every host, and waits until the
   // controller reaches each over SSH; throws when a step fails.
   explicit Fleet(const std::vector<std::string>& names);

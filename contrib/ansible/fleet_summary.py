@@ -81,8 +81,8 @@ def table(rows, title):
         out.append("  ".join(cell.ljust(width) for cell, width in zip(line, widths)) + "  " + line[-1])
     changed = sum(1 for r in rows if r["changed"])
     failed = sum(1 for r in rows if r["failed"])
-    out.append("%d hosts: %d changed, %d unchanged, %d failed" % (len(rows), changed, len(rows) - changed - failed,
-                                                                  failed))
+    out.append("%d host%s: %d changed, %d unchanged, %d failed" % (
+        len(rows), "" if len(rows) == 1 else "s", changed, len(rows) - changed - failed, failed))
     return "\n".join(line.rstrip() for line in out) + "\n"
 
 

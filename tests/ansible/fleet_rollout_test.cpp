@@ -90,7 +90,9 @@ TEST(Fleet, RollOutPreviewsFailsTheUnfitHostChangesOnlyWhereSomethingChangedAndR
   SandboxHost& controller = fleet.controller();
   controller.copyIn(VELA_ARCHIVE, "/srv/fleet/vela.tar.gz");
   controller.copyIn(VELA_SOURCE_DIR "/contrib/ansible", "/srv/fleet");
-  controller.writeFile("/srv/fleet/hosts", "[print_servers]\n" + fleet.inventoryLines());
+  // ps9's address is on no link: the controller has no route to it.
+  controller.writeFile("/srv/fleet/hosts", "[print_servers]\n" + fleet.inventoryLines() +
+                                               "[elsewhere]\nps9 ansible_host=198.18.0.254\n");
   const std::string lab1 = healthy.readFile("/etc/cups/ppd/lab1.ppd"), lab2 = healthy.readFile("/etc/cups/ppd/lab2.ppd");
 
   // The preview changes no byte of the product, CUPS, or the last run's log and report.
@@ -130,14 +132,16 @@ TEST(Fleet, RollOutPreviewsFailsTheUnfitHostChangesOnlyWhereSomethingChangedAndR
   EXPECT_EQ(healthy.readFile("/etc/cups/ppd/lab2.ppd"), lab2);
 
   // With every host failing (a report left from the last run, a report that
-  // is not JSON), the summary still comes and names each.
+  // is not JSON, no way to the host), the summary still comes and names each.
   unfit.writeFile("/opt/tam/bin/setup", "#!/bin/sh\n", 0755);
   settled.writeFile("/opt/tam/bin/setup", "#!/bin/sh\necho '{' >/var/log/Vela4.0_UpdateReport.json\n", 0755);
-  run = playbook(fleet, "-e vela_restore=true -e vela_hosts=ps2:ps3");
-  EXPECT_EQ(recapOf(run.out), (std::map<std::string, std::string>{{"ps2", "changed=0 failed=1"}, {"ps3", "changed=0 failed=1"}}));
+  run = playbook(fleet, "-e vela_restore=true -e vela_hosts=ps2:ps3:ps9");
+  EXPECT_EQ(recapOf(run.out), (std::map<std::string, std::string>{
+                                  {"ps2", "changed=0 failed=1"}, {"ps3", "changed=0 failed=1"}, {"ps9", "changed=0 failed=1"}}));
   const std::string rows = summaryRows(fleet, "fleet-summary");
   EXPECT_TRUE(has(rows, "ps2 failed 0 0 0 0 0 0 the report is stale (started ") &&
-              has(rows, "ps3 failed 0 0 0 0 0 0 the report is not JSON")) << rows;
+              has(rows, "ps3 failed 0 0 0 0 0 0 the report is not JSON") &&
+              has(rows, "ps9 failed 0 0 0 0 0 0 unreachable: ")) << rows;
   expectSummaryPrinted(fleet, run.out);
 }
 

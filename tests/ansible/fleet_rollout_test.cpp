@@ -143,6 +143,12 @@ TEST(Fleet, RollOutPreviewsFailsTheUnfitHostChangesOnlyWhereSomethingChangedAndR
               has(rows, "ps3 failed 0 0 0 0 0 0 the report is not JSON") &&
               has(rows, "ps9 failed 0 0 0 0 0 0 unreachable: ")) << rows;
   expectSummaryPrinted(fleet, run.out);
+
+  // The de-installation, answered, removes ps1's product.
+  run = playbook(fleet, "-e vela_deinstall=true -e vela_hosts=ps1");
+  EXPECT_EQ(recapOf(run.out)["ps1"], "changed=1 failed=0") << run.out;
+  EXPECT_TRUE(has(summaryRows(fleet, "fleet-summary"), "ps1 changed ")) << run.out;
+  EXPECT_FALSE(healthy.exists("/opt/tam/bin/setup"));
 }
 
 }  // namespace

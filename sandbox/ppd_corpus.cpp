@@ -5,6 +5,8 @@
 // the PPD that setup wrote.
 #include "sandbox/ppd_corpus.h"
 
+#include "sandbox/preview_check.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -307,6 +309,7 @@ std::string CorpusRun::summary() const {
 std::vector<std::string> CorpusRun::shortfalls() const {
   std::vector<std::string> lines;
   if (!error.empty()) lines.push_back(error);
+  if (!previewDifference.empty()) lines.push_back("the preview and setup differ: " + previewDifference);
   for (const CorpusPPD& ppd : ppds) {
     if (!ppd.problem.empty()) lines.push_back(ppd.uri + ": " + ppd.problem);
     for (const CorpusSetting& s : ppd.settings) {
@@ -342,7 +345,10 @@ CorpusRun compareWithCups(const std::vector<std::string>& uris) {
   host.shell("rm -f /opt/tam/ppd/*");
   host.makeDirs(kPeerModels);
   const std::vector<std::string_view> models = distinctModels();
-  if (uris.size() > models.size()) return {{}, "more PPDs than models"};
+  if (uris.size() > models.size()) {
+    run.error = "more PPDs than models";
+    return run;
+  }
 
   std::vector<CorpusQueues> queues(uris.size());
   for (std::size_t i = 0; i < uris.size(); ++i) {
@@ -359,8 +365,15 @@ CorpusRun compareWithCups(const std::vector<std::string>& uris) {
 
   RunOptions slow;
   slow.timeoutSeconds = 600;
+  host.run({"/opt/tam/bin/setup", "-n"}, slow);
+  const std::string forecast = queuePart(comparableLog(host.readFile("/var/log/Vela4.0_PreviewLog")));
   const RunResult setup = host.run({"/opt/tam/bin/setup"}, slow);
-  if (setup.status != 0 || !cups.waitUntilRunning(60)) return {run.ppds, "setup or the restart failed: " + setup.err};
+  if (setup.status != 0 || !cups.waitUntilRunning(60)) {
+    run.error = "setup or the restart failed: " + setup.err;
+    return run;
+  }
+  run.previewDifference = firstDifference(forecast, queuePart(comparableLog(host.log())));
+  if (forecast.empty()) run.previewDifference = "the preview listed no queue";
   host.writeFile("/root/page.txt", "A test page after the Vela upgrade.\n");
   for (std::size_t i = 0; i < uris.size(); ++i) {
     if (!run.ppds[i].problem.empty()) continue;

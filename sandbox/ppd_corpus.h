@@ -31,6 +31,7 @@ struct CorpusPPD {
 struct CorpusRun {
   std::vector<CorpusPPD> ppds;
   std::string error;  // the run could not be made
+  std::string previewDifference;  // where the preview (-n) foretold another update than setup made
   int chosen() const;
   int keptBySetup() const;
   int keptByCups() const;
@@ -38,7 +39,8 @@ struct CorpusRun {
   // "setup kept X of Y chosen settings (CUPS lpadmin -m: Z); cupstestppd regressions: R"
   std::string summary() const;
   // One line per shortfall of setup's: a setting CUPS kept and setup lost, a
-  // new cupstestppd failure, a job that did not arrive, a harness problem.
+  // new cupstestppd failure, a job that did not arrive, a harness problem,
+  // a preview that foretold another update.
   std::vector<std::string> shortfalls() const;
 };
 

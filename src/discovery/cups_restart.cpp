@@ -40,7 +40,7 @@ int restartCups() {
   if (const std::optional<std::string> systemctl = existingCommand("systemctl")) {
     const std::string command = shellWord(*systemctl) + " restart cups.service";
     logLine(strFormat("CUPS restart command:\"%s\"\n", command.c_str()));
-    status = runShell(command);
+    status = runHostCommand(command);
   }
   logLine(strFormat("CUPS reset returned with: %d", status));
   if (status == 0) return 0;
@@ -49,7 +49,7 @@ int restartCups() {
   if (command.empty()) {
     logLine("Cannot reset CUPS. Sorry!");
   } else {
-    status = runShell(command);
+    status = runHostCommand(command);
   }
   logLine(strFormat("CUPS reset returned with: %d", status));
   return status;

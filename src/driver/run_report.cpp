@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "driver/atomic_file.h"
+#include "driver/host_changes.h"
 #include "driver/run_account.h"
 #include "driver/settings.h"
 #include "driver/text.h"
@@ -105,7 +106,8 @@ std::string runReportPath() {
 }
 
 bool writeRunReport(const std::string& path, std::string& error) {
-  AtomicFile file(path);
+  // A preview writes its report for real: it is the preview's answer.
+  AtomicFile file(path, realHost());
   // Invalid UTF-8 from a PPD or a file name is replaced, never fatal.
   file.write(reportOf(runAccount(), settings()).dump(2, ' ', false, json::error_handler_t::replace) + "\n");
   if (!file.commit(0644)) {

@@ -17,6 +17,7 @@
 #include "discovery/selinux.h"
 #include "driver/command_line.h"
 #include "driver/console.h"
+#include "driver/host_changes.h"
 #include "driver/run_account.h"
 #include "driver/run_end.h"
 #include "driver/settings.h"
@@ -81,7 +82,7 @@ std::string schedulerName(int printSystem) {
 
 void openLogAndStamp(char** argv) {
   SetupSettings& s = settings();
-  s.logPath = "/var/log/Vela4.0_UpdateLog";
+  s.logPath = s.preview ? "/var/log/Vela4.0_PreviewLog" : "/var/log/Vela4.0_UpdateLog";
   s.logOpen = UpdateLog::open(s.userId);
   s.cp = commandOrBareName("cp");
   s.rm = commandOrBareName("rm");
@@ -300,6 +301,7 @@ void runSetup(int argc, char** argv) {
   initSettings();
   runAccount().started = isoTimeNow();
   firstOptionPass(argc, argv);
+  if (s.preview) startPreview();
 
   // Only an installation loads the product's SELinux module.
   if (s.deinstall == 0 && s.restore == 0 && s.selinux != 0) {

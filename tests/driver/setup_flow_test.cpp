@@ -103,6 +103,14 @@ TEST_F(SetupFlow, LogHeaderFollowsChconAndEachRunStartsAfresh) {
                       0),
             0u)
       << log;
+  // A preview labels nothing, not even its own log, and says what it is.
+  host().run({kSetup, "-n", "-d"}, cupsHost());
+  EXPECT_EQ(host().readFile("/var/log/Vela4.0_PreviewLog").rfind("Preview: nothing on this host is changed; "
+                                                                 "\"Would run:\" lines show the commands a run would "
+                                                                 "run.\nStarting Vela 4.0-0 installation : ", 0),
+            0u);
+  EXPECT_EQ(host().stubCalls("/usr/bin/chcon").size(), 1u);
+  EXPECT_EQ(host().log(), log);
   host().remove("/usr/bin/chcon");
   host().run({kSetup, "-d"}, cupsHost());
   log = host().log();

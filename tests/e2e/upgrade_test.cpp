@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sandbox/preview_check.h"
 #include "sandbox/upgrade_scenario.h"
 
 namespace {
@@ -31,8 +32,15 @@ std::string withoutDefaultLines(const std::string& ppd) {
   return std::regex_replace(ppd, std::regex("\n\\*Default[^\n]*"), "");
 }
 
-// The product is unpacked, the queues are made, and setup has run once with
-// no options as root, as an administrator upgrades.
+// The scheduler's own files, which it may rewrite at any time, and the
+// preview's log.
+const std::vector<std::string> kNotThePreviews = {"/var/log/Vela4.0_Preview", "/var/spool/cups", "/var/cache/cups",
+                                                 "/var/log/cups", "/etc/cups/printers.conf",
+                                                 "/etc/cups/subscriptions.conf"};
+
+// The product is unpacked, the queues are made, a preview has changed
+// nothing, and setup has run once with no options as root, as an
+// administrator upgrades, doing to each queue what the preview said.
 class UpgradeWithRealCups : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -45,8 +53,17 @@ class UpgradeWithRealCups : public ::testing::Test {
       originals_[queue.name] = host_->readFile(ppdOf(queue.name));
       optionsBefore_[queue.name] = cups_->options(queue.name);
     }
+    const std::string before = hostListing(*host_, kNotThePreviews);
+    // Asked to query, a preview asks nothing and answers yes (all).
+    const RunResult preview = runSetup({"-n", "-q", "1"});
+    EXPECT_EQ(preview.status, 0);
+    EXPECT_EQ(preview.out.find("Do you want to update printer"), std::string::npos) << preview.out;
+    EXPECT_EQ(listingChanges(before, hostListing(*host_, kNotThePreviews)), "");
+    const std::string forecast = comparableLog(host_->readFile("/var/log/Vela4.0_PreviewLog"));
+    previewReport_ = report("/var/log/Vela4.0_PreviewReport.json");
     firstRun_ = runSetup();
     ASSERT_EQ(firstRun_.status, 0) << firstRun_.err;
+    EXPECT_EQ(queuePart(forecast), queuePart(comparableLog(host_->log())));
     // Restarted by whichever method the host offers, it answers again.
     ASSERT_TRUE(cups_->waitUntilRunning(60)) << host_->log();
   }
@@ -105,6 +122,7 @@ class UpgradeWithRealCups : public ::testing::Test {
   std::map<std::string, std::string> originals_;
   std::map<std::string, QueueOptions> optionsBefore_;
   RunResult firstRun_;
+  nlohmann::json previewReport_;
 };
 
 const std::map<std::string, std::string> kAll(const std::string& outcome) {

@@ -3,6 +3,9 @@
 // has its own test over SSH (tests/ansible).
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include "sandbox/preview_check.h"
 #include "sandbox/sandbox_host.h"
 
 namespace {
@@ -153,6 +156,44 @@ TEST(InstallRun, LabelsWheneverChconIsThereAndLoadsThePolicyModuleWhenItsFileIs)
   const RunResult result = host.run({kSetup, "-S", "1"}, {.env = {"KORLPMODE=CUPS"}});
   EXPECT_EQ(host.stubCalls("/usr/sbin/semodule").size(), 1u);
   EXPECT_TRUE(has(result.err, ".......\nSELinux running, but no file vela.pp found.")) << result.err;
+}
+
+// A preview (-n) changes nothing, runs none of the commands that would, and
+// its log foretells, line by line, the run that follows it: the directories
+// it makes, the files it copies, the new PPD each queue gets and the fate of
+// each of its settings.
+TEST(InstallRun, PreviewChangesNothingAndItsLogIsTheNextRunsLog) {
+  REQUIRE_SANDBOX();
+  const struct {
+    const char* what;
+    std::function<void(SandboxHost&)> prepare;
+    std::string setup;
+  } cases[] = {
+      {"new installation from elsewhere", [](SandboxHost& host) { host.remove("/opt"); productInSrv(host); }, kSrvSetup},
+      {"upgrade from Vela 2.0", [](SandboxHost& host) {
+         host.installProduct("/opt/tam");
+         host.writeFile("/opt/tam/velaInfo2.0", "USRDIR          /opt/tam\n");
+       }, kSetup},
+  };
+  const std::vector<std::string> stubs = {"/usr/bin/chcon", "/usr/sbin/semodule", "/usr/bin/systemctl", "/usr/bin/tar"};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SandboxHost host;
+    c.prepare(host);
+    host.copyIn(VELA_OLD_PPD_DIR "/Marlo_Tessel_1200dn-PCL.ppd", "/etc/cups/ppd/lab1.ppd");
+    for (const std::string& stub : stubs) host.installStub(stub);
+    const std::string before = hostListing(host, {"/var/log/Vela4.0_Preview"});
+    const RunResult preview = host.run({c.setup, "-S", "1", "-n"}, {.env = {"KORLPMODE=CUPS"}});
+    EXPECT_EQ(listingChanges(before, hostListing(host, {"/var/log/Vela4.0_Preview"})), "");
+    EXPECT_EQ(host.listDir("/tmp"), std::vector<std::string>{}) << "private files left behind";
+    for (const std::string& stub : stubs) EXPECT_EQ(host.stubCalls(stub), std::vector<std::string>{}) << stub;
+    EXPECT_TRUE(has(preview.out, "Preview: nothing on this host is changed")) << preview.out;
+    const std::string forecast = host.readFile("/var/log/Vela4.0_PreviewLog");
+    EXPECT_TRUE(has(forecast, "Printer = lab1 with PPD=/etc/cups/ppd/lab1.ppd\n") &&
+                has(forecast, "Would run: /usr/bin/systemctl restart cups.service\n")) << forecast;
+    runSetup(host, {c.setup, "-S", "1"});
+    EXPECT_EQ(comparableLog(forecast), comparableLog(host.log()));
+  }
 }
 
 // Long lines and fields, NUL and high bytes, more entries than the table

@@ -71,8 +71,8 @@ def judge(run, log_dir, report_name):
     return row
 
 
-def table(rows, title):
-    """The summary as aligned text: a title, a header and a row per host."""
+def table(rows, title, preview):
+    """The summary as aligned text: a title, a header, a row per host and the tally."""
     header = ["host", "outcome"] + [label for _, label in COUNTS] + ["reason"]
     lines = [[r["host"], r["outcome"]] + [str(r[key]) for key, _ in COUNTS] + [r["reason"]] for r in rows]
     widths = [max(len(line[i]) for line in [header] + lines) for i in range(len(header) - 1)]
@@ -81,15 +81,16 @@ def table(rows, title):
         out.append("  ".join(cell.ljust(width) for cell, width in zip(line, widths)) + "  " + line[-1])
     changed = sum(1 for r in rows if r["changed"])
     failed = sum(1 for r in rows if r["failed"])
-    out.append("%d host%s: %d changed, %d unchanged, %d failed" % (
-        len(rows), "" if len(rows) == 1 else "s", changed, len(rows) - changed - failed, failed))
+    out.append("%d host%s: %d %s, %d %s, %d failed" % (
+        len(rows), "" if len(rows) == 1 else "s", changed, "would change" if preview else "changed",
+        len(rows) - changed - failed, "no change" if preview else "unchanged", failed))
     return "\n".join(line.rstrip() for line in out) + "\n"
 
 
 def main():
     log_dir, report_name, prefix, title = sys.argv[1:5]
     rows = [judge(run, log_dir, report_name) for run in json.load(sys.stdin)]
-    text = table(rows, title)
+    text = table(rows, title, "Preview" in report_name)
     os.makedirs(log_dir, exist_ok=True)
     with open(os.path.join(log_dir, prefix + ".txt"), "w", encoding="utf-8") as f:
         f.write(text)

@@ -68,6 +68,7 @@ def judge(run, log_dir, report_name):
             preview = report.get("preview") is True
             row["outcome"] = ("would change" if preview else "changed") if row["changed"] else (
                 "no change" if preview else "unchanged")
+    row["reason"] = " ".join(str(row["reason"]).split())  # one line in the table
     return row
 
 

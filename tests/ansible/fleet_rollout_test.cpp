@@ -63,10 +63,14 @@ std::string fingerprintChanges(SandboxHost& host) {
       .out;
 }
 
-// Each line of the written text summary is among the printed lines.
+// Each line of the written text summary is among the printed lines (JSON
+// strings there, their quotes escaped).
 void expectSummaryPrinted(Fleet& fleet, const std::string& out) {
   std::istringstream lines(fleet.controller().readFile(std::string(kLogs) + "/fleet-summary.txt"));
-  for (std::string line; std::getline(lines, line);) EXPECT_TRUE(has(out, "\"" + line + "\"")) << line << "\n" << out;
+  for (std::string line; std::getline(lines, line);) {
+    const std::string printed = std::regex_replace(line, std::regex("\""), "\\\"");
+    EXPECT_TRUE(has(out, "\"" + printed + "\"")) << printed << "\n" << out;
+  }
 }
 
 const std::string kUnfit = "setup did not complete: no running CUPS scheduler, no foomatic-rip program";

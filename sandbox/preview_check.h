@@ -12,6 +12,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -54,8 +55,12 @@ inline std::string listingChanges(const std::string& before, const std::string& 
 // names of private work files in /tmp.
 inline std::string comparableLog(const std::string& log) {
   std::string text = std::regex_replace(log, std::regex("Would run: #!/bin/sh\n([^\n]*\n){4}"), "");
+  // The wait before the restart depends on the jobs printing at that moment:
+  // a preview tells the jobs printing now, a run how long it waited.
   for (const char* line : {"Would run: [^\n]*\n", "Preview: [^\n]*\n", "(Starting|Finishing) Vela[^\n]*\n",
-                           "Preparing Log File:\nCommand: [^\n]*\n=+\n"})
+                           "Preparing Log File:\nCommand: [^\n]*\n=+\n", "CUPS would be restarted[^\n]*\n",
+                           "Waited [^\n]*\n", "No CUPS scheduler answers[^\n]*\n", "(Not )?[Hh]olding job[^\n]*\n",
+                           "Releasing job[^\n]*\n"})
     text = std::regex_replace(text, std::regex(line), "");
   return std::regex_replace(text, std::regex(" /tmp/[^ :\n]*"), " /tmp/work");
 }
@@ -65,7 +70,12 @@ inline std::string comparableLog(const std::string& log) {
 inline std::string queuePart(const std::string& log) {
   const std::size_t from = log.find("List of Marlo Printers installed");
   if (from == std::string::npos) return "";
-  return log.substr(from, log.find("CUPS restart command", from) - from);
+  // The restart's own lines (its wait, the preview's account of it) end the part.
+  std::size_t to = std::string::npos;
+  for (const char* restart : {"CUPS restart command", "CUPS reset returned", "CUPS would be restarted", "Waited ",
+                              "No CUPS scheduler answers", "Holding job", "Not holding job"})
+    to = std::min(to, log.find(restart, from));
+  return log.substr(from, to == std::string::npos ? std::string::npos : to - from);
 }
 
 // The first line where a preview's log and the next run's log part ways,

@@ -36,7 +36,6 @@ struct RunAccount {
   std::vector<std::string> filesCopied;  // manifest entries as the copy loop logged them
   std::vector<std::string> filesFailed;
   int filesChanged = 0;  // copied files whose bytes differ from what was there
-  bool cupsRestarted = false;
   std::vector<QueueAccount> queues;
   std::vector<FileAccount> files;
 };

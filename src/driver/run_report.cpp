@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "discovery/cups_restart.h"
 #include "driver/atomic_file.h"
 #include "driver/host_changes.h"
 #include "driver/run_account.h"
@@ -83,7 +84,13 @@ json reportOf(const RunAccount& account, const SetupSettings& s) {
                             {"filesCopied", account.filesCopied},
                             {"filesFailed", account.filesFailed},
                             {"filesChanged", account.filesChanged}};
-  report["cupsRestarted"] = account.cupsRestarted;
+  // A preview tells whether the run would restart CUPS, and how many jobs print now.
+  const CupsRestartAccount& restart = cupsRestartAccount();
+  report["cupsRestarted"] = s.preview ? cupsRestartDone() : restart.restarted;
+  report["restart"] = {{"waitedSeconds", restart.waitedSeconds},
+                       {s.preview ? "printingNow" : "printingAtStart", restart.printingAtStart},
+                       {"stillPrinting", restart.stillPrinting},
+                       {"gaveUp", restart.gaveUp}};
   json queues = json::array();
   for (const QueueAccount& queue : account.queues) queues.push_back(queueOf(queue));
   report["queues"] = queues;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <map>
 
+#include "discovery/cups_restart.h"
 #include "driver/console.h"
 #include "driver/run_account.h"
 #include "driver/settings.h"
@@ -75,7 +76,15 @@ void printRunSummary(const std::string& reportPath, const std::string& reportErr
     std::printf("Product files copied: %zu, failed: %zu, changed: %d.\n", account.filesCopied.size(),
                 account.filesFailed.size(), account.filesChanged);
   }
-  std::printf("CUPS restarted: %s.\n", account.cupsRestarted ? "yes" : "no");
+  const CupsRestartAccount& restart = cupsRestartAccount();
+  if (s.preview) {
+    std::printf("CUPS would be restarted: %s (jobs printing now: %d).\n", cupsRestartDone() ? "yes" : "no",
+                restart.printingAtStart);
+  } else {
+    std::printf("CUPS restarted: %s", restart.restarted ? "yes" : "no");
+    if (restart.restarted) std::printf(", after waiting %.1f s for printing jobs", restart.waitedSeconds);
+    std::printf(".\n");
+  }
   if (s.preview) printQueueDetails(account);
   std::printf("Log: %s\n", s.logPath.c_str());
   if (reportError.empty()) {

@@ -13,6 +13,7 @@
 #include "discovery/cups_dirs.h"
 #include "discovery/cups_restart.h"
 #include "discovery/cups_version.h"
+#include "discovery/held_jobs.h"
 #include "discovery/print_system.h"
 #include "discovery/selinux.h"
 #include "driver/command_line.h"
@@ -253,7 +254,8 @@ void confirmInstallation() {
   int count = 0;
   getInstalledPrinters(printers, count);
   if (count > 0) updatePrinters(s.ppdInstallDir, printers, count, s.query);
-  restartCups();
+  // One restart per run: the printer update has made it unless it stopped early.
+  if (!cupsRestartDone()) restartCups();
   closeAndExit();
 }
 
@@ -309,6 +311,7 @@ void runSetup(int argc, char** argv) {
     installSelinuxModule();
   }
   openLogAndStamp(argv);
+  releaseJobsHeldByEarlierRun();
   refuseForeignDirectory();
 
   s.installDir = "/opt/tam";

@@ -13,6 +13,7 @@
 
 #include "discovery/selinux.h"
 #include "driver/host_changes.h"
+#include "driver/regular_file.h"
 #include "driver/run_account.h"
 #include "driver/run_end.h"
 #include "driver/settings.h"
@@ -139,6 +140,14 @@ void accountCopies(const std::vector<FileCopy>& copies, std::vector<std::string>
   for (const FileCopy& copy : copies) list.push_back(copy.target);
 }
 
+// How many of the copies bring bytes the target does not already hold: a
+// second run of the same product changes no file.
+int changingCopies(const std::vector<FileCopy>& copies) {
+  int changing = 0;
+  for (const FileCopy& copy : copies) changing += sameContent(copy.source, host().readablePath(copy.target)) ? 0 : 1;
+  return changing;
+}
+
 void copyEntry(int index, const ManifestEntry& entry, std::string& inherited, bool copyFromSource) {
   const SetupSettings& s = settings();
   if (s.debugLevel > 0) {
@@ -154,6 +163,7 @@ void copyEntry(int index, const ManifestEntry& entry, std::string& inherited, bo
   const std::string command = strFormat("%s  %s %s", shellWord(s.cp.empty() ? "cp" : s.cp).c_str(),
                                         entry.source.c_str(), shellWord(where.target).c_str());
   const std::vector<FileCopy> copies = plannedCopies(entry, where);
+  const int changing = changingCopies(copies);
   if (host().copyFiles(command, copies) != 0) {
     logLine(message + ": WRONG!!!");
     accountCopies(copies, runAccount().filesFailed);
@@ -161,6 +171,7 @@ void copyEntry(int index, const ManifestEntry& entry, std::string& inherited, bo
   }
   logLine(message);
   accountCopies(copies, runAccount().filesCopied);
+  runAccount().filesChanged += changing;
   if (entry.mode > 0) applyMode(entry, where);
 }
 

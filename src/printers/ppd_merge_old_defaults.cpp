@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "driver/regular_file.h"
+#include "printers/ppd_conflicts.h"
 #include "printers/ppd_merge.h"
 
 #pragma GCC diagnostic push
@@ -55,9 +56,21 @@ int addDefaultOf(ppd_file_t* ppd, const ppd_option_t& option, OptionList& list, 
   return counter;
 }
 
+// The dimensions of the PPD's default page size, from its own
+// "*PaperDimension" line; nothing for a custom size or a size without one.
+std::optional<PageDimensions> defaultPageDimensions(ppd_file_t* ppd) {
+  const ppd_option_t* pageSize = ppdFindOption(ppd, "PageSize");
+  if (pageSize == nullptr || std::strncmp(pageSize->defchoice, "Custom.", 7) == 0) return std::nullopt;
+  const ppd_size_t* size = ppdPageSize(ppd, pageSize->defchoice);
+  if (size == nullptr || size->width <= 0 || size->length <= 0) return std::nullopt;
+  return PageDimensions{size->width, size->length};
+}
+
 }  // namespace
 
-// Collects the default of every option of the PPD's top-level groups.
+// Collects the default of every option of the PPD's top-level groups, the
+// dimensions of its default page size and the pairs of its defaults that
+// its constraints forbid.
 int readOldDefaults(const std::string& path, OptionList& list, int& count) {
   ppd_file_t* ppd = ppdOpenFile(path.c_str());
   if (ppd == nullptr) {
@@ -69,6 +82,9 @@ int readOldDefaults(const std::string& path, OptionList& list, int& count) {
     const ppd_group_t& group = ppd->groups[g];
     for (int o = 0; o < group.num_options; ++o) counter = addDefaultOf(ppd, group.options[o], list, counter);
   }
+  list.pageSizeDimensions = defaultPageDimensions(ppd);
+  ppdMarkDefaults(ppd);
+  list.oldConflicts = conflictingPairs(ppd);
   ppdClose(ppd);
   count = counter;
   return counter;

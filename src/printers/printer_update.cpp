@@ -15,6 +15,7 @@
 #include "discovery/cups_restart.h"
 #include "driver/atomic_file.h"
 #include "driver/console.h"
+#include "driver/regular_file.h"
 #include "driver/run_account.h"
 #include "driver/text.h"
 #include "driver/update_log.h"

@@ -41,8 +41,6 @@ int installNewPPD(const std::string& ppdFile, const std::string& outputName);
 int processPrinterConfig(const std::string& queueName);
 // Copies source to target. False, with errno kept, when any step failed.
 bool copyFile(const std::string& source, const std::string& target);
-// Whether the two files hold the same bytes (false when either cannot be read).
-bool sameContent(const std::string& first, const std::string& second);
 
 // The backup name of a queue's PPD: beside the directory that holds it.
 std::string backupNameFor(const std::string& ppdFile, const std::string& queueName);

@@ -177,6 +177,17 @@ TEST_F(UpgradeWithRealCups, QueuesGetTheNewPpdKeepTheirDefaultsAndStillPrint) {
 TEST_F(UpgradeWithRealCups, RerunsKeepEveryBackupAndRestoreSwapsBackAndForth) {
   EXPECT_EQ(outcomes(firstRun_), kAll("updated"));
   const nlohmann::json first = report();
+  // The preview before it foretold every queue's outcome and every setting's fate.
+  const auto fates = [](const nlohmann::json& r) {
+    std::vector<std::string> all;
+    for (const nlohmann::json& q : r.at("queues")) {
+      all.push_back(q.at("ppd").get<std::string>() + " " + q.at("outcome").get<std::string>());
+      for (const nlohmann::json& set : q.at("settings")) all.push_back(set.dump());
+    }
+    return all;
+  };
+  EXPECT_TRUE(previewReport_.at("preview"));
+  EXPECT_EQ(fates(previewReport_), fates(first));
   EXPECT_EQ(first.at("run"), "install");
   EXPECT_TRUE(first.at("completed") && first.at("changed") && !first.at("preview"));
   for (const nlohmann::json& q : first.at("queues")) EXPECT_FALSE(q.at("settings").empty()) << q.dump();
@@ -199,8 +210,15 @@ TEST_F(UpgradeWithRealCups, RerunsKeepEveryBackupAndRestoreSwapsBackAndForth) {
 
   // Restore brings back the administrator's PPDs and defaults; a second
   // restore the upgraded ones.
+  const std::string listing = hostListing(*host_, kNotThePreviews);
+  EXPECT_NE(runSetup({"-n", "-r"}).out.find("Queues: 0 updated, 0 up to date"), std::string::npos);
+  EXPECT_EQ(listingChanges(listing, hostListing(*host_, kNotThePreviews)), "");
+  const nlohmann::json restorePreview = report("/var/log/Vela4.0_PreviewReport.json");
   for (int round = 0; round < 2; ++round) {
     const RunResult restore = runSetup({"-r"});
+    if (round == 0) {
+      EXPECT_EQ(fates(restorePreview), fates(report()));
+    }
     EXPECT_EQ(outcomes(restore), kAll("restored"));
     EXPECT_EQ(report().at("run"), "restore");
     ASSERT_TRUE(cups_->waitUntilRunning(60));

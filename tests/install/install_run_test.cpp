@@ -1,5 +1,6 @@
-// Installation runs of the real setup binary in the sandbox host: from the product archive, by hand
-// and by the roll-out playbook, with the uninstall script, upgrades, failures, SELinux and bad input.
+// Installation runs of the real setup binary in the sandbox host: from the product archive and by
+// hand, with the uninstall script, upgrades, failures, SELinux and bad input. The roll-out playbook
+// has its own test over SSH (tests/ansible).
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -79,24 +80,6 @@ TEST(Archive, NewInstallationInPlaceCopiesOnlyThePPDsAndItsScriptUndoesIt) {
   EXPECT_TRUE(has(host.shell(uninstall, {.stdinText = "maybe\nYeS\n"}).out, "Answer with yes or no please.\n"));
   EXPECT_FALSE(host.exists("/opt/tam") || host.exists(ppdDir + "/ppd"));
   EXPECT_TRUE(host.exists(ppdDir));
-}
-
-// The roll-out playbook on a group of one host over the local connection: installation, then `setup -d`.
-TEST(Archive, PlaybookInstallsThenRemovesTheProductAndFetchesTheLogByHost) {
-  REQUIRE_SANDBOX();
-  SandboxHost host;
-  host.copyIn(VELA_ARCHIVE, "/root/vela.tar.gz");
-  host.copyIn(VELA_SOURCE_DIR "/contrib/ansible/vela.yml", "/root/vela.yml");
-  host.writeFile("/srv/hosts", "[print_servers]\nps1 ansible_connection=local ansible_become_method=su "
-                               "vela_log_dir=/srv/logs vela_environment=\"{'KORLPMODE': 'CUPS'}\"\n");
-  for (const auto& [var, done] : std::vector<std::pair<std::string, std::string>>{
-           {"vela_archive=/root/vela.tar.gz", "Link 1: /usr/bin/korgsfilter linked to /opt/tam/bin/korgsfilter.\n"},
-           {"vela_deinstall=true", "Deleting directory: '/opt/tam/bin' - OK.\n"}}) {
-    const RunResult result = host.shell("ansible-playbook -i /srv/hosts /root/vela.yml -e " + var,
-                                        {.timeoutSeconds = 240});
-    EXPECT_EQ(result.status, 0) << result.out << result.err;
-    expectInOrder(host.readFile("/srv/logs/ps1_Vela4.0_UpdateLog"), {done, "Finishing Vela 4.0-0 installation : "});
-  }
 }
 
 // A host without /opt and a failing cp; then a filter link that is there already and stays.

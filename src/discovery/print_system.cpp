@@ -135,3 +135,18 @@ int findFoomaticRip() {
   }
   return 0;
 }
+
+const char* printSystemName(int printSystem) {
+  switch (printSystem) {
+    case kPrintSystemLp:
+      return "LP";
+    case kPrintSystemLpr:
+      return "LPR";
+    case kPrintSystemLprng:
+      return "LPRNG";
+    case kPrintSystemCups:
+      return "CUPS";
+    default:
+      return "Unknown";
+  }
+}

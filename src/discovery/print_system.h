@@ -10,3 +10,7 @@ int probePrintSystem();
 
 // 1 when foomatic-rip exists in one of its usual places.
 int findFoomaticRip();
+
+// The name of a print system code as the log writes it: "LP", "LPR",
+// "LPRNG", "CUPS", or "Unknown" for any other code.
+const char* printSystemName(int printSystem);

@@ -94,3 +94,19 @@ int askYesNoAllBreak(const std::string& question) {
   std::fflush(stdout);
   return readYesNoAllBreak();
 }
+
+bool askForQueue(const std::string& question, int& query, bool& stop) {
+  if (!query) return true;
+  switch (askYesNoAllBreak(question)) {
+    case kAnswerAll:
+      query = 0;
+      return true;
+    case kAnswerBreak:
+      stop = true;
+      return false;
+    case kAnswerNo:
+      return false;
+    default:
+      return true;
+  }
+}

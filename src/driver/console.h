@@ -20,5 +20,9 @@ int readYesNoAllBreak();
 
 int askYesNo(const std::string& question);
 int askYesNoAllBreak(const std::string& question);
+// Asks the four-way question for one queue when query is set: true to go
+// on with it. "all" drops query to 0, "break" sets stop; an unclear answer
+// counts as yes.
+bool askForQueue(const std::string& question, int& query, bool& stop);
 // Whether a question was put on the console in this run.
 bool consoleAsked();

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "discovery/cups_restart.h"
+#include "discovery/print_system.h"
 #include "driver/atomic_file.h"
 #include "driver/host_changes.h"
 #include "driver/run_account.h"
@@ -17,21 +18,6 @@ namespace {
 
 // Keys stay in the order written, so the report reads top-down.
 using json = nlohmann::ordered_json;
-
-const char* printSystemName(int printSystem) {
-  switch (printSystem) {
-    case kPrintSystemLp:
-      return "LP";
-    case kPrintSystemLpr:
-      return "LPR";
-    case kPrintSystemLprng:
-      return "LPRNG";
-    case kPrintSystemCups:
-      return "CUPS";
-    default:
-      return "Unknown";
-  }
-}
 
 const char* runKind(const SetupSettings& s) {
   if (s.deinstall) return "deinstall";

@@ -66,21 +66,6 @@ std::string abandonReason();
 
 std::string commandOrBareName(const char* name) { return locateCommand(name).value_or(name); }
 
-std::string schedulerName(int printSystem) {
-  switch (printSystem) {
-    case kPrintSystemLp:
-      return "LP";
-    case kPrintSystemLpr:
-      return "LPR";
-    case kPrintSystemLprng:
-      return "LPRNG";
-    case kPrintSystemCups:
-      return "CUPS";
-    default:
-      return "Unknown";
-  }
-}
-
 void openLogAndStamp(char** argv) {
   SetupSettings& s = settings();
   s.logPath = s.preview ? "/var/log/Vela4.0_PreviewLog" : "/var/log/Vela4.0_UpdateLog";
@@ -116,7 +101,7 @@ void detectPrintSystem() {
   int printSystem = getPrintSystemFromEnv();
   if (printSystem == 0) printSystem = probePrintSystem();
   s.printSystem = printSystem;
-  logLine("System Scheduler = " + schedulerName(printSystem) + "\n");
+  logLine(std::string("System Scheduler = ") + printSystemName(printSystem) + "\n");
 }
 
 void decideFitness() {

@@ -57,24 +57,6 @@ std::string swapWithBackup(const std::string& ppdFile, const std::string& backup
   return error;
 }
 
-// Whether the administrator wants this queue restored; query drops to 0 on
-// "all", and stop is set on "break".
-bool wanted(const std::string& queue, int& query, bool& stop) {
-  if (!query) return true;
-  switch (askYesNoAllBreak(strFormat("Do you want to restore printer: %s? ", queue.c_str()))) {
-    case kAnswerAll:
-      query = 0;
-      return true;
-    case kAnswerBreak:
-      stop = true;
-      return false;
-    case kAnswerNo:
-      return false;
-    default:
-      return true;
-  }
-}
-
 // One queue: the refusal or the swap, logged and accounted.
 bool restoreQueue(const PrinterEntry& printer, QueueAccount& account) {
   const std::string backup = backupNameFor(printer.ppdFile, printer.queueName);
@@ -109,7 +91,7 @@ int restorePrinters(const PrinterList& list, int count, int query) {
     if (printer.ppdFile != directoryOf(printer.ppdFile) + "/" + printer.queueName + ".ppd") continue;
     if (!seen.insert(printer.queueName).second) continue;
     QueueAccount account{printer.queueName, printer.ppdFile, printer.modelText, {}, "skipped", {}, {}, {}};
-    if (wanted(printer.queueName, query, stop)) {
+    if (askForQueue(strFormat("Do you want to restore printer: %s? ", printer.queueName.c_str()), query, stop)) {
       restored += restoreQueue(printer, account) ? 1 : 0;
     } else {
       account.reason = stop ? "the administrator answered break" : "the administrator answered no";

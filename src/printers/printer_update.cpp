@@ -94,24 +94,6 @@ void updateQueue(const std::string& ppdDir, const PrinterEntry& printer, OptionL
   processPrinterConfig(printer.queueName);
 }
 
-// Whether the administrator wants this queue updated; query drops to 0 on
-// "all", and stop is set on "break".
-bool wanted(const PrinterEntry& printer, int& query, bool& stop) {
-  if (!query) return true;
-  switch (askYesNoAllBreak(strFormat("Do you want to update printer: %s? ", printer.queueName.c_str()))) {
-    case kAnswerAll:
-      query = 0;
-      return true;
-    case kAnswerBreak:
-      stop = true;
-      return false;
-    case kAnswerNo:
-      return false;
-    default:
-      return true;
-  }
-}
-
 }  // namespace
 
 // Updates the first count queues of the list, then restarts CUPS.
@@ -126,7 +108,7 @@ int updatePrinters(const std::string& ppdDir, PrinterList& list, int count, int 
   for (std::size_t i = 0; i < n; ++i) run.listedPPDs.insert(list.entries[i].ppdFile);
   for (std::size_t i = 0; i < n; ++i) {
     bool stop = false;
-    if (wanted(list.entries[i], query, stop)) {
+    if (askForQueue(strFormat("Do you want to update printer: %s? ", list.entries[i].queueName.c_str()), query, stop)) {
       updateQueue(ppdDir, list.entries[i], *options, run);
     } else {
       QueueAccount& skipped = accountQueue(list.entries[i]);

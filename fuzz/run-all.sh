@@ -27,8 +27,11 @@ runs_of() {
 }
 
 mkdir -p "$here/findings"
+shopt -s nullglob
+targets=("$bin_dir"/*_fuzzer)
+[ ${#targets[@]} -gt 0 ] || { echo "fuzz: no targets in $bin_dir" >&2; exit 1; }
 status=0
-for target in "$bin_dir"/*_fuzzer; do
+for target in "${targets[@]}"; do
   name=$(basename "$target")
   runs=$(runs_of "$name")
   work=$(mktemp -d)
@@ -39,8 +42,9 @@ for target in "$bin_dir"/*_fuzzer; do
   inputs=("$work"/*)
   # Whole inputs first (the fuzzing below cuts longer ones to -max_len),
   # then the fuzzing, each stopped by the first fault.
-  if TMPDIR="$scratch" "$target" -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$here/findings/${name}-" \
-        "${inputs[@]}" >"$work.log" 2>&1 &&
+  if { [ ${#inputs[@]} -eq 0 ] ||
+       TMPDIR="$scratch" "$target" -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$here/findings/${name}-" \
+         "${inputs[@]}" >"$work.log" 2>&1; } &&
      TMPDIR="$scratch" "$target" -seed=$seed -runs="$runs" -use_cmp=0 -reload=0 "${fuzz_limits[@]}" \
         -artifact_prefix="$here/findings/${name}-" "$work" >"$work.log" 2>&1; then
     echo "-- $name: ${#inputs[@]} committed inputs, then $runs from seed $seed:" \

@@ -9,6 +9,8 @@
 #include <map>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "sandbox/upgrade_scenario.h"
 #include "sandbox/real_cups.h"
 #include "sandbox/sandbox_host.h"
@@ -76,12 +78,21 @@ int runDemo() {
     std::cout << "\n" << queue << ":\n" << cups.lpoptions(queue).out;
   }
 
-  heading("Running /opt/tam/bin/setup as root, no options");
   RunOptions asRoot;
   asRoot.timeoutSeconds = 300;
+  heading("Previewing the run first: /opt/tam/bin/setup -n (changes nothing)");
+  std::cout << host.run({"/opt/tam/bin/setup", "-n"}, asRoot).out;
+
+  heading("Running /opt/tam/bin/setup as root, no options");
   const RunResult run = host.run({"/opt/tam/bin/setup"}, asRoot);
-  std::cout << "exit status " << run.status << "\n";
+  std::cout << run.out << "exit status " << run.status << "\n";
   if (!run.err.empty()) std::cout << "standard error:\n" << run.err;
+
+  heading("The report, /var/log/Vela4.0_UpdateReport.json (the copied files' list shortened)");
+  nlohmann::ordered_json report = nlohmann::ordered_json::parse(host.readFile("/var/log/Vela4.0_UpdateReport.json"));
+  nlohmann::ordered_json& copied = report["installation"]["filesCopied"];
+  if (copied.size() > 2) copied = {copied.front(), "... " + std::to_string(copied.size() - 2) + " more", copied.back()};
+  std::cout << report.dump(2) << "\n";
 
   heading("The update log, /var/log/Vela4.0_UpdateLog");
   std::cout << (host.exists("/var/log/Vela4.0_UpdateLog") ? host.log() : std::string("(no log written)\n"));

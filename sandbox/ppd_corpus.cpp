@@ -2,8 +2,13 @@
 // them (a JCL option, a custom page size and a custom value wherever the
 // PPD has them, and ordinary options), setup's upgrade against CUPS's own
 // `lpadmin -m`, each read back through the scheduler, and cupstestppd on
-// the PPD that setup wrote.
+// the PPD that setup wrote. Real driver upgrades go through the same steps
+// with the queues made from the model's old PPD; a page size then counts as
+// kept when the new default has its dimensions, and setup's log has to name
+// every setting that setup did not keep.
 #include "sandbox/ppd_corpus.h"
+
+#include "sandbox/preview_check.h"
 
 #include <unistd.h>
 
@@ -11,141 +16,19 @@
 #include <cstdlib>
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <map>
 #include <set>
 #include <sstream>
 
 #include "printers/model_table.h"
+#include "sandbox/ppd_choices.h"
 
 namespace {
 
 constexpr const char* kDriver = "/usr/lib/cups/driver/openprinting-ppds";
+constexpr const char* kOldDriver = "/usr/lib/cups/driver/foomatic-db-compressed-ppds";
 constexpr const char* kPeerModels = "/usr/share/cups/model/vela-corpus";
-
-// An option block of a PPD as the harness reads it.
-struct PpdOption {
-  std::string keyword;
-  bool jcl = false;
-  std::string defaultChoice;
-  std::vector<std::string> choices;
-};
-
-// A custom option's only parameter: "*ParamCustomK Name: 1 type min max".
-struct CustomParam {
-  std::string type;
-  double min = 0, max = 0;
-};
-
-struct PpdFacts {
-  std::vector<PpdOption> options;
-  bool customPageSize = false;
-  CustomParam width{"points", 0, 1e9}, height{"points", 0, 1e9};
-  std::map<std::string, std::vector<CustomParam>> customParams;  // by option keyword, "*Custom<K> True" only
-  std::set<std::string> customOptions;
-};
-
-std::string keywordAt(const std::string& line, std::size_t start) {
-  return line.substr(start, line.find_first_of("/: \t\r", start) - start);
-}
-
-CustomParam paramOf(const std::string& line) {
-  std::istringstream words(line.substr(line.find(':') + 1));
-  CustomParam param;
-  int order = 0;
-  words >> order >> param.type >> param.min >> param.max;
-  return param;
-}
-
-// Reads the option blocks, custom page size and custom options of a PPD.
-PpdFacts factsOf(const std::string& ppd) {
-  PpdFacts facts;
-  PpdOption* current = nullptr;
-  std::istringstream lines(ppd);
-  for (std::string line; std::getline(lines, line);) {
-    const bool jcl = line.starts_with("*JCLOpenUI *");
-    if (line.starts_with("*OpenUI *") || jcl) {
-      const std::string type = line.substr(line.rfind(':') + 1);
-      current = nullptr;
-      if (type.find("PickOne") == std::string::npos && type.find("Boolean") == std::string::npos) continue;
-      facts.options.push_back({keywordAt(line, jcl ? 12 : 9), jcl, {}, {}});
-      current = &facts.options.back();
-    } else if (line.starts_with("*CloseUI") || line.starts_with("*JCLCloseUI")) {
-      current = nullptr;
-    } else if (line.starts_with("*CustomPageSize True")) {
-      facts.customPageSize = true;
-    } else if (line.starts_with("*ParamCustomPageSize Width:")) {
-      facts.width = paramOf(line);
-    } else if (line.starts_with("*ParamCustomPageSize Height:")) {
-      facts.height = paramOf(line);
-    } else if (line.starts_with("*ParamCustom")) {
-      facts.customParams[keywordAt(line, 12)].push_back(paramOf(line));
-    } else if (line.starts_with("*Custom") && line.find(" True") == 7 + keywordAt(line, 7).size()) {
-      facts.customOptions.insert(keywordAt(line, 7));
-    } else if (current != nullptr && line.starts_with("*Default" + current->keyword + ":")) {
-      std::istringstream value(line.substr(current->keyword.size() + 9));
-      value >> current->defaultChoice;
-    } else if (current != nullptr && line.starts_with("*" + current->keyword + " ")) {
-      current->choices.push_back(keywordAt(line, current->keyword.size() + 2));
-    }
-  }
-  return facts;
-}
-
-double clamped(double value, const CustomParam& range) { return std::clamp(value, range.min, range.max); }
-
-// A value that the custom parameter accepts, or "" for a kind not tried.
-std::string customValueFor(const CustomParam& param) {
-  char text[64];
-  const auto length = [&](double wanted) { return static_cast<std::size_t>(clamped(wanted, param)); };
-  if (param.type == "passcode" || param.type == "password") return std::string("1234567890").substr(0, length(4));
-  if (param.type == "string") return std::string("acc42xyzuvw").substr(0, length(5));
-  if (param.type == "int") return std::to_string(static_cast<long>(clamped(42, param)));
-  if (param.type != "real" && param.type != "points" && param.type != "curve" && param.type != "invcurve") return "";
-  std::snprintf(text, sizeof text, "%g", clamped(42, param));
-  return text;
-}
-
-std::string otherChoice(const PpdOption& option) {
-  for (const std::string& choice : option.choices) {
-    if (choice != option.defaultChoice && !choice.empty()) return choice;
-  }
-  return "";
-}
-
-// Three to five choices an administrator would make on a queue of this PPD.
-std::vector<CorpusSetting> choicesFor(const PpdFacts& facts) {
-  std::vector<CorpusSetting> settings;
-  // The page region follows the page size; libcups unmarks the input slot
-  // when manual feed is marked, so choosing both would keep neither.
-  std::set<std::string> taken = {"PageRegion", "ManualFeed"};
-  const auto take = [&](const std::string& option, const std::string& value) {
-    if (value.empty() || taken.contains(option)) return;
-    settings.push_back({option, value});
-    taken.insert(option);
-  };
-  const auto jcl = std::find_if(facts.options.begin(), facts.options.end(),
-                                [](const PpdOption& o) { return o.jcl && !otherChoice(o).empty(); });
-  if (jcl != facts.options.end()) take(jcl->keyword, otherChoice(*jcl));
-  for (const PpdOption& option : facts.options) {
-    if (option.keyword != "PageSize") continue;
-    char size[64];
-    std::snprintf(size, sizeof size, "Custom.%gx%g", clamped(300, facts.width), clamped(400, facts.height));
-    take("PageSize", facts.customPageSize ? std::string(size) : otherChoice(option));
-  }
-  for (const PpdOption& option : facts.options) {
-    const auto params = facts.customParams.find(option.keyword);
-    if (!facts.customOptions.contains(option.keyword) || params == facts.customParams.end() ||
-        params->second.size() != 1 || customValueFor(params->second[0]).empty())
-      continue;
-    take(option.keyword, "Custom." + customValueFor(params->second[0]));
-    break;
-  }
-  for (const PpdOption& option : facts.options) {
-    if (settings.size() >= 5) break;
-    if (!option.jcl) take(option.keyword, otherChoice(option));
-  }
-  return settings;
-}
 
 // The model lines of a product PPD at the top of a real one: the product
 // lists a queue by them and finds its new PPD by the model text.
@@ -192,12 +75,35 @@ std::string defaultLineValue(const std::string& ppd, const std::string& option) 
 }
 
 // A choice is kept when the queue's PPD names it and the scheduler shows it
-// as the option's default (a custom value as "Custom.<parameters>").
-bool kept(const CorpusSetting& setting, const std::string& ppd, const QueueOptions& shown) {
+// as the option's default (a custom value as "Custom.<parameters>"); a page
+// size also when the PPD names a size with its dimensions in the old PPD.
+bool kept(const CorpusSetting& setting, const std::string& ppd, const QueueOptions& shown, const PpdFacts& old) {
   const auto option = shown.find(setting.option);
-  if (defaultLineValue(ppd, setting.option) != setting.value || option == shown.end()) return false;
+  const std::string written = defaultLineValue(ppd, setting.option);
+  const bool sameSize = setting.option == "PageSize" && written != setting.value &&
+                        ::sameSize(old, setting.value, factsOf(ppd), written);
+  if ((written != setting.value && !sameSize) || option == shown.end()) return false;
   const std::string& marked = option->second.defaultChoice;
-  return marked == setting.value || (setting.value.starts_with("Custom.") && marked.starts_with("Custom."));
+  return marked == written || (setting.value.starts_with("Custom.") && marked.starts_with("Custom."));
+}
+
+// The part of setup's log about one queue.
+std::string logSectionOf(const std::string& log, const std::string& queue) {
+  const std::size_t start = log.find("Printer = " + queue + " with");
+  if (start == std::string::npos) return "";
+  return log.substr(start, log.find("\n=====", start) - start);
+}
+
+// Whether a "Keeping new default" or "Dropping old default" line of the
+// section names the option with the value (and, when given, why).
+bool namedInLog(const std::string& section, const CorpusSetting& setting, const std::string& why = "") {
+  std::istringstream lines(section);
+  for (std::string line; std::getline(lines, line);) {
+    const bool notKept = line.starts_with("processNewPPD: Keeping new default: *" + setting.option + "/") ||
+                         line.starts_with("processNewPPD: Dropping old default: *" + setting.option + "/");
+    if (notKept && line.find(setting.value) != std::string::npos && line.find(why) != std::string::npos) return true;
+  }
+  return false;
 }
 
 std::set<std::string> failuresOf(SandboxHost& host, const std::string& path) {
@@ -209,10 +115,37 @@ std::set<std::string> failuresOf(SandboxHost& host, const std::string& path) {
   return failures;
 }
 
+bool conflictingDefaults(const std::set<std::string>& failures) {
+  return std::any_of(failures.begin(), failures.end(),
+                     [](const std::string& f) { return f.find("Default choices conflicting") != std::string::npos; });
+}
+
 std::string number(std::size_t i) {
   char text[24];
   std::snprintf(text, sizeof text, "%02zu", i);
   return text;
+}
+
+// A PPD as the driver program of its URI gives it; empty when it gives none.
+std::string fetchPPD(const std::string& uri) {
+  const std::string driver = uri.starts_with("foomatic-db-compressed-ppds:") ? kOldDriver : kDriver;
+  if (uri.find('\'') != std::string::npos) return "";
+  const std::string text = readCommand(driver + " cat '" + uri + "' 2>/dev/null");
+  return text.starts_with("*PPD-Adobe") ? text : "";
+}
+
+// The PPDs of the URIs, four at a time: each driver call unpacks its whole archive.
+std::vector<std::string> fetchAll(const std::vector<std::string>& uris) {
+  std::vector<std::future<std::string>> pending;
+  std::vector<std::string> texts;
+  for (std::size_t i = 0; i < uris.size(); ++i) {
+    pending.push_back(std::async(std::launch::async, fetchPPD, uris[i]));
+    if (pending.size() == 4 || i + 1 == uris.size()) {
+      for (auto& text : pending) texts.push_back(text.get());
+      pending.clear();
+    }
+  }
+  return texts;
 }
 
 // What one PPD of the corpus is made of on the host.
@@ -220,21 +153,21 @@ struct CorpusQueues {
   std::string setupQueue, cupsQueue, oldCopy, peerModel, peerPath;
   std::string cupsPPD;
   QueueOptions cupsShown;
+  PpdFacts old;
 };
 
-// Dresses the PPD, installs it as the product's new PPD and as a model the
-// scheduler offers, and makes both queues with the choices.
-std::string prepare(SandboxHost& host, RealCups& cups, std::size_t i, std::string_view model, CorpusPPD& ppd,
-                    CorpusQueues& queues) {
-  if (ppd.uri.find('\'') != std::string::npos) return "unusable URI";
-  const std::string original = readCommand(std::string(kDriver) + " cat '" + ppd.uri + "' 2>/dev/null");
-  if (!original.starts_with("*PPD-Adobe")) return "the driver gave no PPD";
-  const std::string dressed = dressedAsProduct(original, model);
-  ppd.settings = choicesFor(factsOf(dressed));
+// Dresses the PPDs, installs the new one as the product's new PPD and as a
+// model the scheduler offers, and makes both queues of the old one with
+// the choices.
+std::string prepare(SandboxHost& host, RealCups& cups, std::size_t i, std::string_view model,
+                    const std::string& oldText, const std::string& newText, CorpusPPD& ppd, CorpusQueues& queues) {
+  if (oldText.empty() || newText.empty()) return "the driver gave no PPD";
+  const std::string dressed = dressedAsProduct(newText, model), oldDressed = dressedAsProduct(oldText, model);
   const std::string name = "Corpus" + number(i) + ".ppd";
   queues = {"vela" + number(i), "cups" + number(i), "/root/corpus/old-" + name, "vela-corpus/" + name,
-            std::string(kPeerModels) + "/" + name, {}, {}};
-  host.writeFile("/root/corpus/" + name, dressed);
+            std::string(kPeerModels) + "/" + name, {}, {}, factsOf(oldDressed)};
+  ppd.settings = ppd.oldUri.empty() ? choicesFor(queues.old) : generationChoicesFor(queues.old, factsOf(dressed));
+  host.writeFile("/root/corpus/" + name, oldDressed);
   host.writeFile("/opt/tam/ppd/" + name, dressed);
   host.writeFile(queues.peerPath, dressed);
   std::vector<std::string> settings;
@@ -251,24 +184,32 @@ std::string upgradeWithCups(SandboxHost& host, CorpusQueues& queues) {
   const RunResult merged = host.run({"/usr/sbin/lpadmin", "-p", queues.cupsQueue, "-m", queues.peerModel});
   if (merged.status != 0) return "lpadmin -m: " + merged.err + host.shell("tail -3 /var/log/cups/error_log").out;
   queues.cupsPPD = host.readFile("/etc/cups/ppd/" + queues.cupsQueue + ".ppd");
+  host.writeFile("/root/corpus/cups-" + queues.cupsQueue + ".ppd", queues.cupsPPD);
   host.writeFile(queues.oldCopy, host.readFile("/etc/cups/ppd/" + queues.setupQueue + ".ppd"));
   return "";
 }
 
-// setup's result for one PPD: what it kept, what cupstestppd now finds.
-void judge(SandboxHost& host, RealCups& cups, const CorpusQueues& queues, CorpusPPD& ppd) {
+// setup's result for one PPD: what it kept and how its log names the rest,
+// what cupstestppd now finds.
+void judge(SandboxHost& host, RealCups& cups, const CorpusQueues& queues, const std::string& log, CorpusPPD& ppd) {
   const std::string queuePPD = "/etc/cups/ppd/" + queues.setupQueue + ".ppd";
-  const std::string merged = host.readFile(queuePPD);
+  const std::string merged = host.readFile(queuePPD), section = logSectionOf(log, queues.setupQueue);
   const QueueOptions shown = cups.options(queues.setupQueue);
   for (CorpusSetting& setting : ppd.settings) {
-    setting.keptBySetup = kept(setting, merged, shown);
-    setting.keptByCups = kept(setting, queues.cupsPPD, queues.cupsShown);
+    setting.keptBySetup = kept(setting, merged, shown, queues.old);
+    setting.keptByCups = kept(setting, queues.cupsPPD, queues.cupsShown, queues.old);
+    setting.named = namedInLog(section, setting);
+    setting.yielded = namedInLog(section, setting, " conflicts with ");
   }
   std::set<std::string> known = failuresOf(host, queues.oldCopy);
   known.merge(failuresOf(host, queues.peerPath));
-  for (const std::string& failure : failuresOf(host, queuePPD)) {
+  const std::set<std::string> bySetup = failuresOf(host, queuePPD);
+  for (const std::string& failure : bySetup) {
     if (!known.contains(failure)) ppd.newFailures.push_back(failure);
   }
+  ppd.conflictsBySetup = !conflictingDefaults(known) && conflictingDefaults(bySetup);
+  ppd.conflictsByCups = !conflictingDefaults(known) &&
+                        conflictingDefaults(failuresOf(host, "/root/corpus/cups-" + queues.cupsQueue + ".ppd"));
 }
 
 // How many settings of the run satisfy counts.
@@ -298,6 +239,23 @@ int CorpusRun::regressions() const {
   return n;
 }
 
+int CorpusRun::notNamed() const {
+  return countSettings(ppds, [](const CorpusSetting& s) { return !s.keptBySetup && !s.named; });
+}
+
+int CorpusRun::conflicting(bool bySetup) const {
+  return static_cast<int>(std::count_if(ppds.begin(), ppds.end(), [&](const CorpusPPD& ppd) {
+    return bySetup ? ppd.conflictsBySetup : ppd.conflictsByCups;
+  }));
+}
+
+std::string CorpusRun::generationSummary() const {
+  return "cross-generation: setup kept " + std::to_string(keptBySetup()) + " of " + std::to_string(chosen()) +
+         " chosen settings on " + std::to_string(ppds.size()) + " real upgrade pairs (CUPS lpadmin -m: " +
+         std::to_string(keptByCups()) + "); conflicting defaults: setup " + std::to_string(conflicting(true)) +
+         " (CUPS " + std::to_string(conflicting(false)) + "); not kept and not named: " + std::to_string(notNamed());
+}
+
 std::string CorpusRun::summary() const {
   return "setup kept " + std::to_string(keptBySetup()) + " of " + std::to_string(chosen()) +
          " chosen settings (CUPS lpadmin -m: " + std::to_string(keptByCups()) +
@@ -307,10 +265,13 @@ std::string CorpusRun::summary() const {
 std::vector<std::string> CorpusRun::shortfalls() const {
   std::vector<std::string> lines;
   if (!error.empty()) lines.push_back(error);
+  if (!previewDifference.empty()) lines.push_back("the preview and setup differ: " + previewDifference);
   for (const CorpusPPD& ppd : ppds) {
     if (!ppd.problem.empty()) lines.push_back(ppd.uri + ": " + ppd.problem);
     for (const CorpusSetting& s : ppd.settings) {
-      if (s.keptByCups && !s.keptBySetup) lines.push_back(ppd.uri + ": " + s.option + "=" + s.value + " lost by setup");
+      const std::string setting = ppd.uri + ": " + s.option + "=" + s.value;
+      if (s.keptByCups && !s.keptBySetup && !s.yielded) lines.push_back(setting + " lost by setup");
+      if (!s.keptBySetup && !s.named) lines.push_back(setting + " lost by setup without a word in its log");
     }
     for (const std::string& failure : ppd.newFailures) lines.push_back(ppd.uri + ": new " + failure);
     if (!ppd.printed) lines.push_back(ppd.uri + ": the job did not reach the device");
@@ -327,14 +288,31 @@ std::vector<std::string> corpusUris() {
   return uris;
 }
 
+std::vector<std::pair<std::string, std::string>> generationPairs() {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  std::ifstream list(VELA_SOURCE_DIR "/sandbox/ppd_generations.list");
+  for (std::string line; std::getline(list, line);) {
+    if (!line.empty() && line[0] != '#') pairs.emplace_back(line.substr(0, line.find(' ')), line.substr(line.find(' ') + 1));
+  }
+  return pairs;
+}
+
 std::string corpusUnavailableReason() {
   if (std::string why = RealCups::unavailableReason(); !why.empty()) return why;
   if (::access(kDriver, X_OK) != 0) return "openprinting-ppds is not installed";
+  if (::access(kOldDriver, X_OK) != 0) return "foomatic-db-compressed-ppds is not installed";
   if (::access("/usr/bin/cupstestppd", X_OK) != 0) return "cupstestppd is not installed";
   return "";
 }
 
 CorpusRun compareWithCups(const std::vector<std::string>& uris) {
+  std::vector<std::pair<std::string, std::string>> same;
+  for (const std::string& uri : uris) same.emplace_back("", uri);
+  return compareGenerationsWithCups(same);
+}
+
+// An empty old URI stands for the new PPD itself.
+CorpusRun compareGenerationsWithCups(const std::vector<std::pair<std::string, std::string>>& pairs) {
   CorpusRun run;
   SandboxHost host;
   RealCups cups(host);
@@ -342,13 +320,22 @@ CorpusRun compareWithCups(const std::vector<std::string>& uris) {
   host.shell("rm -f /opt/tam/ppd/*");
   host.makeDirs(kPeerModels);
   const std::vector<std::string_view> models = distinctModels();
-  if (uris.size() > models.size()) return {{}, "more PPDs than models"};
+  if (pairs.size() > models.size()) {
+    run.error = "more PPDs than models";
+    return run;
+  }
 
+  std::vector<std::string> uris, oldUris;
+  for (const auto& [oldUri, uri] : pairs) {
+    uris.push_back(uri);
+    if (!oldUri.empty()) oldUris.push_back(oldUri);
+  }
+  const std::vector<std::string> texts = fetchAll(uris), oldTexts = oldUris.empty() ? texts : fetchAll(oldUris);
   std::vector<CorpusQueues> queues(uris.size());
   for (std::size_t i = 0; i < uris.size(); ++i) {
-    run.ppds.push_back({uris[i], {}, {}, false, {}});
+    run.ppds.push_back({uris[i], pairs[i].first, {}, {}, false, false, false, {}});
     CorpusPPD& ppd = run.ppds.back();
-    ppd.problem = prepare(host, cups, i, models[i], ppd, queues[i]);
+    ppd.problem = prepare(host, cups, i, models[i], oldTexts[i], texts[i], ppd, queues[i]);
   }
   host.shell("gzip -9n /opt/tam/ppd/*.ppd");
   for (std::size_t i = 0; i < uris.size(); ++i) {
@@ -359,12 +346,20 @@ CorpusRun compareWithCups(const std::vector<std::string>& uris) {
 
   RunOptions slow;
   slow.timeoutSeconds = 600;
+  host.run({"/opt/tam/bin/setup", "-n"}, slow);
+  const std::string forecast = queuePart(comparableLog(host.readFile("/var/log/Vela4.0_PreviewLog")));
   const RunResult setup = host.run({"/opt/tam/bin/setup"}, slow);
-  if (setup.status != 0 || !cups.waitUntilRunning(60)) return {run.ppds, "setup or the restart failed: " + setup.err};
+  if (setup.status != 0 || !cups.waitUntilRunning(60)) {
+    run.error = "setup or the restart failed: " + setup.err;
+    return run;
+  }
+  run.previewDifference = firstDifference(forecast, queuePart(comparableLog(host.log())));
+  if (forecast.empty()) run.previewDifference = "the preview listed no queue";
   host.writeFile("/root/page.txt", "A test page after the Vela upgrade.\n");
+  const std::string log = host.log();
   for (std::size_t i = 0; i < uris.size(); ++i) {
     if (!run.ppds[i].problem.empty()) continue;
-    judge(host, cups, queues[i], run.ppds[i]);
+    judge(host, cups, queues[i], log, run.ppds[i]);
     cups.print(queues[i].setupQueue, "/root/page.txt");
   }
   for (std::size_t i = 0; i < uris.size(); ++i) {

@@ -243,6 +243,10 @@ int SandboxHost::inside(const std::function<int()>& fn) const {
   return status == 255 ? -1 : status;
 }
 
+std::string SandboxHost::namespacePath(std::string_view kind) const {
+  return "/proc/" + std::to_string(initPid_) + "/ns/" + std::string(kind);
+}
+
 RunResult SandboxHost::run(const std::vector<std::string>& argv, const RunOptions& options) {
   RunResult result;
   const int inFd = ::memfd_create("sandbox-stdin", 0);

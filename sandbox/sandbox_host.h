@@ -85,6 +85,10 @@ class SandboxHost {
   // process; returns fn's result, or -1 when the child failed.
   int inside(const std::function<int()>& fn) const;
 
+  // The view's namespace of the given kind ("net", "mnt", ...) as a /proc
+  // path of the real machine, for joining the view to others (veth links).
+  std::string namespacePath(std::string_view kind) const;
+
  private:
   std::optional<std::string> insideReporting(const std::function<bool(int fd)>& fn) const;
   void makeInside(const std::string& what, const std::filesystem::path& path, const std::function<bool()>& fn);

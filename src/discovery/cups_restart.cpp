@@ -1,18 +1,50 @@
-// Restarting the CUPS scheduler: systemd first, then the service command or
-// the distribution's init script, each step written to the log.
+// Restarting the CUPS scheduler: the jobs that wait for their printer are
+// held and the jobs in print are let finish, then systemd first, then the
+// service command or the distribution's init script, each step written to
+// the log, and the held jobs are released again.
 #include "discovery/cups_restart.h"
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "discovery/command_locator.h"
+#include "discovery/held_jobs.h"
+#include "driver/interrupt.h"
+#include "driver/settings.h"
 #include "driver/shell.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kPollInterval = std::chrono::milliseconds(500);
+// How long a restarted scheduler gets to answer before the release.
+constexpr double kAnswerAgainSeconds = 30;
+
+CupsRestartAccount account;
+bool done = false;  // this run has restarted, or a preview has told it
+
+double secondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The bound of the wait: VELARESTARTWAIT when it is a number of seconds
+// from 0 to 600, else the default.
+unsigned waitBound() {
+  const char* text = std::getenv("VELARESTARTWAIT");
+  if (text == nullptr || *text == '\0') return kRestartWaitSeconds;
+  char* end = nullptr;
+  const long seconds = std::strtol(text, &end, 10);
+  return *end == '\0' && seconds >= 0 && seconds <= 600 ? static_cast<unsigned>(seconds) : kRestartWaitSeconds;
+}
 
 bool present(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
@@ -33,14 +65,13 @@ std::string fallbackRestartCommand() {
   return "";
 }
 
-}  // namespace
-
-int restartCups() {
+// systemd first, then the second method; returns the last status.
+int runRestartCommands() {
   int status = -1;
   if (const std::optional<std::string> systemctl = existingCommand("systemctl")) {
     const std::string command = shellWord(*systemctl) + " restart cups.service";
     logLine(strFormat("CUPS restart command:\"%s\"\n", command.c_str()));
-    status = runShell(command);
+    status = runHostCommand(command);
   }
   logLine(strFormat("CUPS reset returned with: %d", status));
   if (status == 0) return 0;
@@ -49,8 +80,89 @@ int restartCups() {
   if (command.empty()) {
     logLine("Cannot reset CUPS. Sorry!");
   } else {
-    status = runShell(command);
+    status = runHostCommand(command);
   }
   logLine(strFormat("CUPS reset returned with: %d", status));
   return status;
+}
+
+// How the wait ended: all printing done, or the bound reached.
+void logWait(unsigned bound) {
+  if (account.gaveUp) {
+    logLine(strFormat("Waited %u seconds for printing jobs to finish: %d still printing, restarting CUPS anyway.",
+                      bound, account.stillPrinting));
+  } else {
+    logLine(strFormat("Waited %.1f seconds until no job was printing (%d printing at first).", account.waitedSeconds,
+                      account.printingAtStart));
+  }
+}
+
+// Holds the waiting jobs and polls until no job is printing, bound seconds
+// have passed or a signal came; jobs that come in meanwhile are held as
+// well. A scheduler that does not answer has nothing printing.
+void holdAndWaitUntilNothingPrints(unsigned bound, std::vector<int>& held, const InterruptCatcher& interrupt) {
+  const Clock::time_point start = Clock::now();
+  std::optional<ActiveJobs> jobs = activeJobs();
+  if (!jobs) {
+    logLine("No CUPS scheduler answers: no printing job to wait for before the restart.");
+    return;
+  }
+  account.printingAtStart = jobs->printing;
+  while (true) {
+    std::erase_if(jobs->pending, [&](int job) { return std::find(held.begin(), held.end(), job) != held.end(); });
+    holdJobs(jobs->pending, held);
+    if (jobs->printing == 0 || secondsSince(start) >= bound || interrupt.caught() != 0) break;
+    std::this_thread::sleep_for(kPollInterval);
+    if (std::optional<ActiveJobs> now = activeJobs()) jobs = std::move(now);
+    else jobs->printing = 0;  // the scheduler has gone: nothing prints any more
+  }
+  account.waitedSeconds = secondsSince(start);
+  account.stillPrinting = jobs->printing;
+  account.gaveUp = jobs->printing > 0 && interrupt.caught() == 0;
+  if (interrupt.caught() == 0) logWait(bound);
+}
+
+// A restarted scheduler takes a moment before it answers again.
+void waitUntilSchedulerAnswers() {
+  const Clock::time_point start = Clock::now();
+  while (jobsPrintingNow() < 0 && secondsSince(start) < kAnswerAgainSeconds) std::this_thread::sleep_for(kPollInterval);
+}
+
+// A preview tells how many jobs are printing now, which the restart would wait for.
+void reportRestart() {
+  const int printing = jobsPrintingNow();
+  account.printingAtStart = printing;
+  logLine(printing < 0 ? std::string("CUPS would be restarted now; no CUPS scheduler answers.")
+                       : strFormat("CUPS would be restarted once no job is printing; jobs printing now: %d.", printing));
+}
+
+}  // namespace
+
+const CupsRestartAccount& cupsRestartAccount() { return account; }
+
+bool cupsRestartDone() { return done; }
+
+int restartCups() {
+  done = true;
+  // A preview holds nothing and waits for nothing; its restart commands are
+  // only logged as what would run.
+  if (settings().preview != 0) {
+    reportRestart();
+    account.status = runRestartCommands();
+    return account.status;
+  }
+  std::vector<int> held;
+  InterruptCatcher interrupt;
+  holdAndWaitUntilNothingPrints(waitBound(), held, interrupt);
+  if (interrupt.caught() == 0) {
+    account.status = runRestartCommands();
+    account.restarted = true;
+    if (!held.empty()) waitUntilSchedulerAnswers();
+  } else {
+    logLine(strFormat("Stopped by signal %d while waiting for printing jobs: CUPS is not restarted.",
+                      interrupt.caught()));
+  }
+  releaseHeldJobs(held);
+  interrupt.endByCaughtSignal();  // only when one came
+  return account.status;
 }

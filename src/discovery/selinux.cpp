@@ -23,7 +23,7 @@ int installSelinuxModule() {
     std::fputs("SELinux running, but no file vela.pp found.", stderr);
     return 0;
   }
-  return runShell(strFormat("%s -i %s", shellWord(*semodule).c_str(), kPolicyModule));
+  return runHostCommand(strFormat("%s -i %s", shellWord(*semodule).c_str(), kPolicyModule));
 }
 
 int setSelinuxContext(const std::string& target, const std::string& options, int logIt) {
@@ -31,7 +31,7 @@ int setSelinuxContext(const std::string& target, const std::string& options, int
   if (chcon.empty() || chcon[0] != '/') return -1;
   const std::string command =
       strFormat("%s %s %s 2>/dev/null", shellWord(chcon).c_str(), options.c_str(), shellWord(target).c_str());
-  const int status = runShell(command);
+  const int status = runHostCommand(command);
   if (logIt) logLine(strFormat("chcon SELinux for: \"%s\": result: %d", command.c_str(), status));
   return status;
 }

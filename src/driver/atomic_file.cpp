@@ -2,6 +2,7 @@
 // and a short write is reported as ENOSPC, since that is what it means.
 #include "driver/atomic_file.h"
 
+#include "driver/host_changes.h"
 #include "driver/regular_file.h"
 
 #include <fcntl.h>
@@ -12,10 +13,12 @@
 #include <cstring>
 #include <vector>
 
-AtomicFile::AtomicFile(std::string target) : target_(std::move(target)) {
+AtomicFile::AtomicFile(std::string target) : AtomicFile(std::move(target), host()) {}
+
+AtomicFile::AtomicFile(std::string target, HostChanges& through) : through_(through), target_(std::move(target)) {
   const std::size_t slash = target_.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : target_.substr(0, slash == 0 ? 1 : slash);
-  std::string templ = dir + (dir == "/" ? "" : "/") + kAtomicFilePrefix + "XXXXXX";
+  std::string templ = through_.freshFileTemplate(dir + (dir == "/" ? "" : "/") + kAtomicFilePrefix + "XXXXXX");
   const int fd = mkstemp(templ.data());
   if (fd < 0) {
     fail("create file beside target");
@@ -59,7 +62,7 @@ bool AtomicFile::commit(int mode, int uid, int gid) {
   if (closed != 0) return fail("close");
   if (chmod(tempPath_.c_str(), static_cast<mode_t>(mode)) != 0) return fail("chmod");
   if (uid >= 0 && chown(tempPath_.c_str(), static_cast<uid_t>(uid), static_cast<gid_t>(gid)) != 0) return fail("chown");
-  if (rename(tempPath_.c_str(), target_.c_str()) != 0) return fail("rename over target");
+  if (through_.placeFile(tempPath_, target_) != 0) return fail("rename over target");
   committed_ = true;
   return true;
 }

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+class HostChanges;
+
 // The name prefix of the fresh files. A run killed before its rename leaves
 // one behind; whoever lists a directory passes such files over.
 inline constexpr const char* kAtomicFilePrefix = ".vela-new-";
@@ -13,8 +15,12 @@ inline constexpr const char* kAtomicFilePrefix = ".vela-new-";
 class AtomicFile {
  public:
   // Creates the fresh file beside target (same directory, exclusive,
-  // unpredictable name). ok() tells whether that worked.
+  // unpredictable name; a preview keeps it in its private directory and only
+  // notes the rename). ok() tells whether that worked.
+  // The run's own records (its report) pass the host itself as through, so
+  // that a preview writes them too; everything else goes through host().
   explicit AtomicFile(std::string target);
+  AtomicFile(std::string target, HostChanges& through);
   ~AtomicFile();  // removes the fresh file unless commit() succeeded
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
@@ -31,6 +37,7 @@ class AtomicFile {
 
  private:
   bool fail(const char* step);
+  HostChanges& through_;
   std::string target_;
   std::string tempPath_;
   std::FILE* stream_ = nullptr;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <initializer_list>
 
+#include "driver/settings.h"
 #include "driver/text.h"
 
 namespace {
@@ -69,13 +70,24 @@ int readYesNoAllBreak() {
   return readAnswerLine(line) ? classifyYesNoAllBreak(line) : kAnswerUnclear;
 }
 
+namespace {
+bool asked = false;
+}  // namespace
+
+bool consoleAsked() { return asked; }
+
+// A preview asks nothing: it shows the run that answers yes (all).
 int askYesNo(const std::string& question) {
+  if (settings().preview) return kAnswerYes;
+  asked = true;
   std::printf("%s\n%s ", question.c_str(), "Answer with y[es] or n[o], followed by <RETURN> please.");
   std::fflush(stdout);
   return readYesNo();
 }
 
 int askYesNoAllBreak(const std::string& question) {
+  if (settings().preview) return kAnswerAll;
+  asked = true;
   std::printf("%s\n%s ", question.c_str(),
               "Answer with y[es], n[o], or a[ll] = 'yes' for all printers,\nor b[reak] for none, followed by <RETURN> "
               "please.");

@@ -20,3 +20,5 @@ int readYesNoAllBreak();
 
 int askYesNo(const std::string& question);
 int askYesNoAllBreak(const std::string& question);
+// Whether a question was put on the console in this run.
+bool consoleAsked();

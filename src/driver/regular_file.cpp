@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <vector>
 
 namespace {
 
@@ -42,4 +44,27 @@ std::FILE* openRegularFile(const std::string& path) {
   std::FILE* file = fdopen(fd, "r");
   if (file == nullptr) close(fd);
   return file;
+}
+
+// Compares the two files block by block.
+bool sameContent(const std::string& first, const std::string& second) {
+  std::FILE* a = openRegularFile(first);
+  if (a == nullptr) return false;
+  std::FILE* b = openRegularFile(second);
+  if (b == nullptr) {
+    std::fclose(a);
+    return false;
+  }
+  std::vector<char> blockA(40960), blockB(40960);
+  bool same = true;
+  while (same) {
+    const std::size_t na = std::fread(blockA.data(), 1, blockA.size(), a);
+    const std::size_t nb = std::fread(blockB.data(), 1, blockB.size(), b);
+    same = na == nb && std::equal(blockA.begin(), blockA.begin() + static_cast<long>(na), blockB.begin());
+    if (na == 0 || na < blockA.size()) break;
+  }
+  same = same && !std::ferror(a) && !std::ferror(b);
+  std::fclose(a);
+  std::fclose(b);
+  return same;
 }

@@ -14,3 +14,7 @@ int openRegularFd(const std::string& path);
 
 // The same as a stdio stream for reading, or nullptr.
 std::FILE* openRegularFile(const std::string& path);
+
+// Whether the two regular files hold the same bytes (false when either
+// cannot be read).
+bool sameContent(const std::string& first, const std::string& second);

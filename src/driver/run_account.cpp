@@ -1,5 +1,8 @@
-// The one account of the run, filled by the steps that act.
+// The one account of the run, filled by the steps that act, and the counts
+// that the summary and the report give of it.
 #include "driver/run_account.h"
+
+#include <ctime>
 
 RunAccount& runAccount() {
   static RunAccount account;
@@ -11,4 +14,42 @@ void accountEarlyEnd(const std::string& reason) {
   if (!account.completed) return;  // the first reason is the one that ended it
   account.completed = false;
   account.reason = reason;
+}
+
+std::string isoTimeNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc {};
+  char text[32] = "";
+  if (gmtime_r(&now, &utc) != nullptr) std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+RunCounts countRun(const RunAccount& account) {
+  RunCounts counts;
+  for (const QueueAccount& queue : account.queues) {
+    const std::string& o = queue.outcome;
+    counts.updated += o == "updated";
+    counts.upToDate += o == "up-to-date";
+    counts.kept += o == "kept";
+    counts.noNewPPD += o == "no-new-ppd";
+    counts.skipped += o == "skipped";
+    counts.restored += o == "restored";
+    counts.notRestored += o == "not-restored";
+    counts.removed += o == "removed";
+    for (const SettingDecision& setting : queue.settings) counts.settingsNotCarried += setting.carried ? 0 : 1;
+  }
+  for (const FileAccount& file : account.files) {
+    if (file.result == "OK.") {
+      ++counts.filesRemoved;
+    } else {
+      ++counts.filesNotRemoved;
+    }
+  }
+  return counts;
+}
+
+bool runChangedHost(const RunAccount& account, bool newInstallation) {
+  const RunCounts counts = countRun(account);
+  return (newInstallation && account.completed) || account.filesChanged > 0 || counts.updated > 0 ||
+         counts.restored > 0 || counts.removed > 0 || counts.filesRemoved > 0;
 }

@@ -29,16 +29,31 @@ struct FileAccount {
 };
 
 struct RunAccount {
-  std::string started;   // ISO 8601
+  std::string started;   // ISO 8601, UTC
+  std::string finished;
   bool completed = true;
   std::string reason;    // why the run ended early
   std::vector<std::string> filesCopied;  // manifest entries as the copy loop logged them
   std::vector<std::string> filesFailed;
+  int filesChanged = 0;  // copied files whose bytes differ from what was there
   std::vector<QueueAccount> queues;
   std::vector<FileAccount> files;
 };
 
 RunAccount& runAccount();
+
+// The current time in ISO 8601 form, UTC.
+std::string isoTimeNow();
+
+// Counts over the queues and their settings, for the summary and the report.
+struct RunCounts {
+  int updated = 0, upToDate = 0, kept = 0, noNewPPD = 0, skipped = 0, restored = 0, notRestored = 0, removed = 0;
+  int settingsNotCarried = 0;
+  int filesRemoved = 0, filesNotRemoved = 0;
+};
+RunCounts countRun(const RunAccount& account);
+// Whether the run changed (a preview: would change) anything on the host.
+bool runChangedHost(const RunAccount& account, bool newInstallation);
 
 // Marks the run as ended before its work was done, with the reason in a few words.
 void accountEarlyEnd(const std::string& reason);

@@ -13,10 +13,14 @@
 #include "discovery/cups_dirs.h"
 #include "discovery/cups_restart.h"
 #include "discovery/cups_version.h"
+#include "discovery/held_jobs.h"
 #include "discovery/print_system.h"
 #include "discovery/selinux.h"
 #include "driver/command_line.h"
 #include "driver/console.h"
+#include "driver/host_changes.h"
+#include "driver/run_account.h"
+#include "driver/run_end.h"
 #include "driver/settings.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
@@ -25,6 +29,7 @@
 #include "install/info_file.h"
 #include "install/manifest.h"
 #include "printers/ppd_locations.h"
+#include "printers/ppd_restore.h"
 #include "printers/printer_list.h"
 #include "printers/printer_update.h"
 #include "uninstall/file_removal.h"
@@ -42,9 +47,14 @@ std::string ctimeNow() {
   return text ? text : "\n";
 }
 
-[[noreturn]] void closeAndExit() {
-  if (settings().logOpen) UpdateLog::close();
-  std::exit(0);
+std::string abandonReason();
+
+[[noreturn]] void closeAndExit() { endRun(); }
+
+// Ends the run early, with the reason for its account.
+[[noreturn]] void endEarly(const std::string& reason) {
+  accountEarlyEnd(reason);
+  closeAndExit();
 }
 
 // A final message goes to standard error with one more newline, then to the log.
@@ -73,7 +83,7 @@ std::string schedulerName(int printSystem) {
 
 void openLogAndStamp(char** argv) {
   SetupSettings& s = settings();
-  s.logPath = "/var/log/Vela4.0_UpdateLog";
+  s.logPath = s.preview ? "/var/log/Vela4.0_PreviewLog" : "/var/log/Vela4.0_UpdateLog";
   s.logOpen = UpdateLog::open(s.userId);
   s.cp = commandOrBareName("cp");
   s.rm = commandOrBareName("rm");
@@ -90,7 +100,7 @@ void refuseForeignDirectory() {
     const std::string text = "Vela3.0 setup simulation, not from /opt/tam/bin.\nExiting.\n";
     logLine(text);
     std::fprintf(stderr, "%s\n", text.c_str());
-    closeAndExit();
+    endEarly("not started from /opt/tam");
   }
 }
 
@@ -98,7 +108,7 @@ void refuseNonRoot() {
   if (settings().userId == 0) return;
   debugLine("Must be root.\nExiting.\n");
   logLine("\n\n\tYou must be root to be able\n\tto install Vela!\n\n\tSorry!\n");
-  closeAndExit();
+  endEarly("not run as root");
 }
 
 void detectPrintSystem() {
@@ -155,10 +165,13 @@ void discoverPPDLocations() {
     logLine("No Vela installation found.\n");
     std::fputs("*** Sorry ***\n", stderr);
     logLine("*** Sorry ***\n");
-    closeAndExit();
+    endEarly("no Vela installation found");
   }
   // Queues and files alike are removed only from an installation directory.
-  if (const std::string refusal = notAnInstallation(s.installDir); !refusal.empty()) finish(refusal);
+  if (const std::string refusal = notAnInstallation(s.installDir); !refusal.empty()) {
+    accountEarlyEnd("the installation directory was refused");
+    finish(refusal);
+  }
   std::string text = "Program abandoned by user.\n";
   if (askYesNo("Do you want to delete Vela and any possible Vela printer queues?\n") == kAnswerYes) {
     getInfoPrinters(kind, printers);
@@ -166,6 +179,8 @@ void discoverPPDLocations() {
     removeQueues(printers);
     removeInstalledFiles(1);
     text = "Vela 4.0-0 has been un-installed from the system.\n";
+  } else {
+    accountEarlyEnd("abandoned by the administrator");
   }
   finish(text);
 }
@@ -200,7 +215,21 @@ void confirmInstallation() {
   const char* question = s.upgradeMode == 1   ? "Would you like to update Vela 3.0 from Vela 2.0?"
                          : s.upgradeMode == 2 ? "Would you like to update Vela 4.0-0?"
                                               : "Would you like to install Vela 4.0-0?";
-  if (askYesNo(question) != kAnswerYes) finish("Program abandoned by user.\n");
+  if (askYesNo(question) != kAnswerYes) {
+    accountEarlyEnd("abandoned by the administrator");
+    finish("Program abandoned by user.\n");
+  }
+}
+
+// The restore branch: each product queue gets its backup back; CUPS reads
+// the PPDs again when one changed.
+[[noreturn]] void restore() {
+  SetupSettings& s = settings();
+  if (s.notCups) endEarly("no running CUPS scheduler");
+  int count = 0;
+  getInstalledPrinters(printers, count);
+  if (restorePrinters(printers, count, s.query) > 0) restartCups();
+  closeAndExit();
 }
 
 [[noreturn]] void install() {
@@ -217,7 +246,7 @@ void confirmInstallation() {
   }
   if (s.abandoned) {
     logLine("Because of insufficient data, setup stopped.\n");
-    closeAndExit();
+    endEarly(abandonReason());
   }
   confirmInstallation();
   goInstall(entries);
@@ -225,8 +254,21 @@ void confirmInstallation() {
   int count = 0;
   getInstalledPrinters(printers, count);
   if (count > 0) updatePrinters(s.ppdInstallDir, printers, count, s.query);
-  restartCups();
+  // One restart per run: the printer update has made it unless it stopped early.
+  if (!cupsRestartDone()) restartCups();
   closeAndExit();
+}
+
+// Why the host or the product data stopped the installation, in a few words.
+std::string abandonReason() {
+  const SetupSettings& s = settings();
+  std::string reason;
+  const auto add = [&reason](const char* part) { reason += (reason.empty() ? "" : ", ") + std::string(part); };
+  if (s.notCups) add("no running CUPS scheduler");
+  if (s.foomaticMissing) add("no foomatic-rip program");
+  if (!s.root) add("not run as root");
+  if (reason.empty()) add("installation data missing");
+  return reason;
 }
 
 }  // namespace
@@ -259,13 +301,17 @@ void reportAbandon() {
 void runSetup(int argc, char** argv) {
   SetupSettings& s = settings();
   initSettings();
+  runAccount().started = isoTimeNow();
   firstOptionPass(argc, argv);
+  if (s.preview) startPreview();
 
-  if (s.deinstall == 0 && s.selinux != 0) {
+  // Only an installation loads the product's SELinux module.
+  if (s.deinstall == 0 && s.restore == 0 && s.selinux != 0) {
     std::fputs(".......\n", stderr);
     installSelinuxModule();
   }
   openLogAndStamp(argv);
+  releaseJobsHeldByEarlierRun();
   refuseForeignDirectory();
 
   s.installDir = "/opt/tam";
@@ -286,5 +332,6 @@ void runSetup(int argc, char** argv) {
   discoverPPDLocations();
 
   if (s.deinstall) deinstall();
+  if (s.restore) restore();
   install();
 }

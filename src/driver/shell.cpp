@@ -12,12 +12,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "driver/host_changes.h"
+
 int runShell(const std::string& command) {
   std::fflush(nullptr);  // keep our own output ahead of the command's
   return std::system(command.c_str());
 }
 
-int runHostCommand(const std::string& command) { return runShell(command); }
+int runHostCommand(const std::string& command) { return host().runCommand(command); }
 
 int runShellBounded(const std::string& command, unsigned seconds, bool& gaveUp) {
   gaveUp = false;

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "driver/host_changes.h"
 #include "driver/settings.h"
 #include "driver/shell.h"
 #include "driver/text.h"
@@ -58,10 +59,17 @@ int UpdateLog::open(int userId) {
 
   logFile = openFreshLog(s.logPath);
   if (logFile == nullptr) return 0;
+  if (!host().changesHost()) {
+    // A preview labels nothing, not even its own log.
+    std::fputs("Preview: nothing on this host is changed; \"Would run:\" lines show the commands a run would run.\n",
+               logFile);
+    std::fflush(logFile);
+    return 1;
+  }
   if (s.chcon.empty()) return 1;
 
   const std::string command = strFormat("%s -u system_u %s 2>/dev/null", s.chcon.c_str(), shellWord(s.logPath).c_str());
-  const int status = runShell(command);
+  const int status = runHostCommand(command);
   std::fputs("Preparing Log File:\n", logFile);
   std::fprintf(logFile, "Command: \"%s\" returned with: %d.\n", command.c_str(), status);
   std::fputs("=======================================\n", logFile);

@@ -1,34 +1,27 @@
 // Directory and link routines of the installation. Every directory the
 // installer creates gets its mode set with chmod after mkdir, so the process
 // umask never decides it; links are made only where nothing exists yet.
+// Each change and each test goes through the run's HostChanges, so a preview
+// finds what it would have made.
 #include "install/file_ops.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "discovery/selinux.h"
+#include "driver/host_changes.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
 
 int installDirMode() { return 0755; }
 
 // 1 when path exists in any form (a dangling link included).
-static bool pathExists(const std::string& path) {
-  struct stat info;
-  return lstat(path.c_str(), &info) == 0;
-}
+static bool pathExists(const std::string& path) { return host().exists(path); }
 
-int isDirectory(const std::string& path) {
-  struct stat info;
-  if (path.empty() || stat(path.c_str(), &info) != 0) return 0;
-  return S_ISDIR(info.st_mode) ? 1 : 0;
-}
+int isDirectory(const std::string& path) { return !path.empty() && host().isDirectory(path) ? 1 : 0; }
 
 int makeDir(const std::string& path, int create, int mode) {
   if (path.empty()) return -1;
-  if (create != 0 && !pathExists(path) && mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0) {
+  if (create != 0 && !pathExists(path) && host().makeDirectory(path, mode) == 0) {
     logLine(strFormat("Created directory: '%s'.\n", path.c_str()));
-    if (chmod(path.c_str(), static_cast<mode_t>(mode)) == 0) {
+    if (host().changeMode(path, mode) == 0) {
       logLine(strFormat("Changing execution rights of '%s' to  00%o.\n", path.c_str(), static_cast<unsigned>(mode)));
     } else {
       logLine(strFormat("Could not chmod %s to %o.\n", path.c_str(), static_cast<unsigned>(mode)));
@@ -46,8 +39,7 @@ void makePath(const std::string& path) {
 }
 
 int linkFile(const std::string& target, const std::string& linkName) {
-  struct stat info;
-  if (stat(target.c_str(), &info) != 0) {
+  if (!host().exists(target)) {
     logLine(strFormat("No file: %s", target.c_str()));
     return -1;
   }
@@ -55,7 +47,7 @@ int linkFile(const std::string& target, const std::string& linkName) {
     logLine(strFormat("File: %s exists already. Not created as link!", linkName.c_str()));
     return -1;
   }
-  return symlink(target.c_str(), linkName.c_str()) == 0 ? 0 : -1;
+  return host().makeLink(target, linkName) == 0 ? 0 : -1;
 }
 
 int checkInstallDir(const std::string& dir) {

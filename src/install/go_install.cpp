@@ -5,13 +5,17 @@
 #include "install/go_install.h"
 
 #include <glob.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "discovery/selinux.h"
+#include "driver/host_changes.h"
+#include "driver/regular_file.h"
+#include "driver/run_account.h"
+#include "driver/run_end.h"
 #include "driver/settings.h"
 #include "driver/shell.h"
 #include "driver/text.h"
@@ -26,9 +30,9 @@ namespace {
 
 constexpr const char* kFilterLink = "/usr/bin/korgsfilter";
 
-[[noreturn]] void quitInstallation() {
-  if (settings().logOpen) UpdateLog::close();
-  std::exit(0);
+[[noreturn]] void quitInstallation(const std::string& reason) {
+  accountEarlyEnd(reason);
+  endRun();
 }
 
 void logBlanked(std::string text) {
@@ -98,10 +102,9 @@ void reportModeChange(const std::string& path, int mode) {
 // reported once under its pattern and applied to every file it matched.
 void applyMode(const ManifestEntry& entry, const CopyTarget& where) {
   const std::string path = where.namesFile ? where.target : where.target + "/" + lastComponent(entry.source);
-  const auto mode = static_cast<mode_t>(entry.mode);
   if (where.namesFile || entry.source.find_first_of("*?[") == std::string::npos) {
     reportModeChange(path, entry.mode);
-    if (chmod(path.c_str(), mode) != 0) reportChmodFailure(path, entry.mode);
+    if (host().changeMode(path, entry.mode) != 0) reportChmodFailure(path, entry.mode);
     return;
   }
   reportModeChange(path, entry.mode);
@@ -109,10 +112,40 @@ void applyMode(const ManifestEntry& entry, const CopyTarget& where) {
   if (glob(entry.source.c_str(), GLOB_TILDE | GLOB_BRACE, nullptr, &matches) == 0) {
     for (std::size_t i = 0; i < matches.gl_pathc; ++i) {
       const std::string copied = where.target + "/" + lastComponent(matches.gl_pathv[i]);
-      if (chmod(copied.c_str(), mode) != 0) reportChmodFailure(copied, entry.mode);
+      if (host().changeMode(copied, entry.mode) != 0) reportChmodFailure(copied, entry.mode);
     }
   }
   globfree(&matches);
+}
+
+// The files cp makes for entry: its source expanded as the shell expands it
+// (a pattern that matches nothing stays as it is), each going into the
+// target directory or onto the target file.
+std::vector<FileCopy> plannedCopies(const ManifestEntry& entry, const CopyTarget& where) {
+  std::vector<FileCopy> copies;
+  glob_t matches{};
+  if (glob(entry.source.c_str(), GLOB_TILDE | GLOB_BRACE | GLOB_NOCHECK, nullptr, &matches) == 0) {
+    const bool intoDirectory = !where.namesFile && isDirectory(where.target);
+    for (std::size_t i = 0; i < matches.gl_pathc; ++i) {
+      const std::string source = matches.gl_pathv[i];
+      copies.push_back({source, intoDirectory ? where.target + "/" + lastComponent(source) : where.target});
+    }
+  }
+  globfree(&matches);
+  return copies;
+}
+
+// Adds each copied (or failed) target to the run's account.
+void accountCopies(const std::vector<FileCopy>& copies, std::vector<std::string>& list) {
+  for (const FileCopy& copy : copies) list.push_back(copy.target);
+}
+
+// How many of the copies bring bytes the target does not already hold: a
+// second run of the same product changes no file.
+int changingCopies(const std::vector<FileCopy>& copies) {
+  int changing = 0;
+  for (const FileCopy& copy : copies) changing += sameContent(copy.source, host().readablePath(copy.target)) ? 0 : 1;
+  return changing;
 }
 
 void copyEntry(int index, const ManifestEntry& entry, std::string& inherited, bool copyFromSource) {
@@ -129,11 +162,16 @@ void copyEntry(int index, const ManifestEntry& entry, std::string& inherited, bo
 
   const std::string command = strFormat("%s  %s %s", shellWord(s.cp.empty() ? "cp" : s.cp).c_str(),
                                         entry.source.c_str(), shellWord(where.target).c_str());
-  if (runShell(command) != 0) {
+  const std::vector<FileCopy> copies = plannedCopies(entry, where);
+  const int changing = changingCopies(copies);
+  if (host().copyFiles(command, copies) != 0) {
     logLine(message + ": WRONG!!!");
+    accountCopies(copies, runAccount().filesFailed);
     return;
   }
   logLine(message);
+  accountCopies(copies, runAccount().filesCopied);
+  runAccount().filesChanged += changing;
   if (entry.mode > 0) applyMode(entry, where);
 }
 
@@ -144,8 +182,8 @@ void settlePPDInstallDir() {
   std::string& ppd = s.ppdInstallDir;
   if (ppd.empty() || isDirectory(ppd)) {
     logLine(strFormat("PPD installation dir: %s\n", ppd.c_str()));
-  } else if (mkdir(ppd.c_str(), 0755) == 0) {
-    if (chmod(ppd.c_str(), 0755) == 0) {
+  } else if (host().makeDirectory(ppd, 0755) == 0) {
+    if (host().changeMode(ppd, 0755) == 0) {
       logLine(strFormat("Changing execution rights of '%s' to  00%o.\n", ppd.c_str(), 0755u));
     } else {
       logLine(strFormat("Could not chmod directory: %s", ppd.c_str()));
@@ -174,7 +212,7 @@ void confirmInstallDir() {
   }
   if (state == -1) {
     logLine(strFormat("The installation directory:\n\t'%s'\ndoes not exist or is not OK.", s.installDir.c_str()));
-    quitInstallation();
+    quitInstallation("the installation directory is not there");
   }
   logBlanked(strFormat("Installation directory: '%s' OK.\n", s.installDir.c_str()));
 }
@@ -199,8 +237,7 @@ void writeRecords() {
 
 // Steps 13 and 14: the filter link, never replacing anything, and its labels.
 void linkAndLabelFilter() {
-  struct stat info;
-  if (lstat(kFilterLink, &info) != 0) {
+  if (!host().exists(kFilterLink)) {
     const std::string target = settings().installDir + "/bin/korgsfilter";
     std::string message = strFormat("Link %d: %s linked to %s.\n", 1, kFilterLink, target.c_str());
     if (linkFile(target, kFilterLink) != 0) message += ": WRONG!!!";
@@ -228,7 +265,7 @@ void goInstall(int count) {
   if (checkInstallDir(s.installDir) != 1) {
     logLine(strFormat("Could not find or create TAM directory : %s", s.installDir.c_str()));
     logLine("Sorry to quit the installation.");
-    quitInstallation();
+    quitInstallation("the installation directory could not be made");
   }
   settlePPDInstallDir();
   confirmInstallDir();

@@ -4,6 +4,7 @@
 // only when tar succeeded: a planted link at that name is replaced, never
 // written through, and a failed tar keeps an earlier archive. The entries go
 // to tar after "--", so a name that looks like an option is still a name.
+// Both the tar command and the move go through the run's HostChanges.
 #include "install/ppd_archive.h"
 
 #include <stdlib.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "driver/host_changes.h"
 #include "driver/shell.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
@@ -23,7 +25,7 @@ constexpr const char* kArchive = "/var/tmp/VelaPPDFiles4.0-5.tar";
 
 // Runs the archiving script into a fresh file and moves it into place.
 int archiveInto(const std::string& dir, const std::string& archive) {
-  std::string fresh = archive + ".XXXXXX";
+  std::string fresh = host().freshFileTemplate(archive + ".XXXXXX");
   const int fd = mkstemp(fresh.data());
   if (fd < 0) {
     logLine(strFormat("Could not create a file beside %s: %s.", archive.c_str(), std::strerror(errno)));
@@ -32,8 +34,8 @@ int archiveInto(const std::string& dir, const std::string& archive) {
   close(fd);
   const std::string script =
       strFormat("#!/bin/sh\nc=`pwd`\ncd %s\ntar cf %s -- *\ncd ${c}\n", shellWord(dir).c_str(), fresh.c_str());
-  const int status = runShell(script);
-  if (status == 0 && chmod(fresh.c_str(), 0644) == 0 && rename(fresh.c_str(), archive.c_str()) == 0) return status;
+  const int status = runHostCommand(script);
+  if (status == 0 && chmod(fresh.c_str(), 0644) == 0 && host().placeFile(fresh, archive) == 0) return status;
   if (status == 0) {
     logLine(strFormat("Could not move %s to %s: %s.", fresh.c_str(), archive.c_str(), std::strerror(errno)));
   }
@@ -44,8 +46,7 @@ int archiveInto(const std::string& dir, const std::string& archive) {
 }  // namespace
 
 int savePPDFiles(const std::string& dir) {
-  struct stat info;
-  if (dir.empty() || stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+  if (dir.empty() || !host().isDirectory(dir)) {
     logLine(strFormat("Cannot access PPD dir: \"%s\"\n", dir.c_str()));
     return -1;
   }

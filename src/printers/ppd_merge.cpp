@@ -3,7 +3,10 @@
 // "*JCLOpenUI" up to its close) is written anew with the old default of its
 // option when the new PPD offers that choice, else with its own value. When
 // the page size is carried, the page region, imageable area and paper
-// dimension defaults follow it wherever the new PPD defines that size.
+// dimension defaults follow it wherever the new PPD defines that size. A
+// page size that the new PPD names differently is carried by its
+// dimensions, and defaults that the new PPD's constraints forbid together
+// are settled before the merged PPD is written.
 #include <cstdio>
 #include <unordered_map>
 #include <unordered_set>
@@ -12,6 +15,7 @@
 #include "driver/settings.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
+#include "printers/ppd_conflicts.h"
 #include "printers/ppd_merge.h"
 #include "printers/ppd_offered_choices.h"
 
@@ -24,11 +28,15 @@ bool opensBlock(std::string_view line) { return contains(line, "*OpenUI") || con
 bool closesBlock(std::string_view line) { return contains(line, "*CloseUI") || contains(line, "*JCLCloseUI"); }
 void writeText(std::FILE* output, std::string_view text) { std::fwrite(text.data(), 1, text.size(), output); }
 
+constexpr const char* kByDimensions = "by its dimensions";
+
 // Everything the rewrite of one "*Default" line looks at.
 struct MergeContext {
   const OptionList& oldDefaults;
   const OfferedChoices& offered;
+  MergedPPD& merged;
   std::string pageSize;  // the carried page size, empty when none is
+  std::string renamedFrom;  // the old page size when the new PPD has it under another name
   std::unordered_set<std::string> rewritten;  // keywords whose default line was written anew
   std::unordered_map<std::string, SettingDecision> decided;  // by keyword, the first default line's fate
 };
@@ -50,11 +58,16 @@ bool isFollowingGeometryLine(std::string_view line, const MergeContext& context)
   return keyword && *keyword != "*PageRegion" && followsPageSize(keyword->substr(1), context);
 }
 
-// The old page size when the new PPD offers it.
-std::string carriedPageSize(const OptionList& list, const OfferedChoices& offered) {
+// The old page size when the new PPD offers it, else the new PPD's size
+// with its dimensions (the old PPD's own, else libcups' for its name).
+std::string carriedPageSize(const OptionList& list, const OfferedChoices& offered, const std::vector<std::string>& lines) {
   const OptionEntry* entry = findOption(&list, "*PageSize");
-  if (entry == nullptr || entry->defaultChoice.empty() || !offered.offers("PageSize", entry->defaultChoice)) return {};
-  return entry->defaultChoice;
+  if (entry == nullptr || entry->defaultChoice.empty()) return {};
+  if (offered.offers("PageSize", entry->defaultChoice)) return entry->defaultChoice;
+  if (entry->defaultChoice.starts_with("Custom.")) return {};
+  const std::optional<PageDimensions> dimensions =
+      list.pageSizeDimensions ? list.pageSizeDimensions : dimensionsOfSizeName(entry->defaultChoice);
+  return dimensions ? sizeWithDimensions(lines, offered, *dimensions) : std::string();
 }
 
 // The value to write for the "*Default" line of keyword (with its '*'),
@@ -64,12 +77,19 @@ std::string mergedValue(const std::string& keyword, const std::string& value, Me
                         std::string& reason) {
   const std::string name = keyword.substr(1);
   context.rewritten.insert(name);
-  if (followsPageSize(name, context)) {
-    logLine(strFormat("processNewPPD: Setting new option: %s/%s.\n", keyword.c_str(), context.pageSize.c_str()));
-    reason = "follows the page size " + context.pageSize;
+  const OptionEntry* entry = findOption(&context.oldDefaults, keyword);
+  const bool renamed = entry != nullptr && !context.renamedFrom.empty() && entry->defaultChoice == context.renamedFrom;
+  if (name == "PageSize" && renamed) {
+    logLine(strFormat("processNewPPD: Setting new option: %s/%s (%s by its dimensions).\n", keyword.c_str(),
+                      context.pageSize.c_str(), context.renamedFrom.c_str()));
+    reason = kByDimensions;
     return context.pageSize;
   }
-  const OptionEntry* entry = findOption(&context.oldDefaults, keyword);
+  if (followsPageSize(name, context)) {
+    logLine(strFormat("processNewPPD: Setting new option: %s/%s.\n", keyword.c_str(), context.pageSize.c_str()));
+    reason = renamed ? kByDimensions : "follows the page size " + context.pageSize;
+    return context.pageSize;
+  }
   if (entry == nullptr) return value;
   if (!entry->defaultChoice.empty() && !context.offered.offers(name, entry->defaultChoice)) {
     logLine(strFormat("processNewPPD: Keeping new default: %s/%s (%s is not offered by the new PPD).\n",
@@ -88,30 +108,46 @@ void recordDecision(const std::string& name, const std::string& written, const s
   const OptionEntry* entry = findOption(&context.oldDefaults, "*" + name);
   if (entry == nullptr || context.decided.contains(name)) return;
   SettingDecision decision{name, entry->defaultChoice, written == entry->defaultChoice, {}, {}};
-  if (!decision.carried) {
+  if (reason == kByDimensions) {
+    decision = {name, entry->defaultChoice, true, reason, written};
+  } else if (!decision.carried) {
     decision.reason = reason.empty() ? "not offered by the new PPD" : reason;
     decision.newDefault = written;
   }
   context.decided.emplace(name, std::move(decision));
 }
 
-// Writes the line, or its rewritten "*Default" form when it is one.
-void rewriteCheck(std::string_view line, std::FILE* output, MergeContext& context) {
+// Keeps the line, or its rewritten "*Default" form when it is one.
+void rewriteCheck(const std::string& line, MergeContext& context) {
   std::string value;
   std::optional<std::string> parsed;
   if (contains(line, "Default")) parsed = parseDefaultLine(line, value);
   if (!parsed) {
-    writeText(output, line);
+    context.merged.lines.push_back(line);
     return;
   }
   std::string keyword = *parsed;
   chopLineEnd(keyword);
   if (settings().debugLevel > 0) logLine(strFormat("processNewPPD(%s).\n", keyword.c_str()));
+  const std::string name = keyword.substr(1);
+  context.merged.shipped.emplace(name, value);
   std::string reason;
   value = mergedValue(keyword, value, context, reason);
-  recordDecision(keyword.substr(1), value, reason, context);
-  writeText(output, "*Default" + keyword.substr(1) + ": " + value + "\n");
-  std::fflush(output);
+  recordDecision(name, value, reason, context);
+  context.merged.defaultLines[name].push_back(context.merged.lines.size());
+  context.merged.lines.push_back("*Default" + name + ": " + value + "\n");
+}
+
+// Tells each old default that a constraint made change what became of it.
+void recordChanges(const std::vector<DefaultChange>& changes, MergeContext& context) {
+  for (const DefaultChange& change : changes) {
+    const auto found = context.decided.find(change.option);
+    if (found == context.decided.end()) continue;
+    SettingDecision& decision = found->second;
+    decision.carried = change.value == decision.value;
+    decision.reason = decision.carried ? std::string() : change.reason;
+    decision.newDefault = decision.carried ? std::string() : change.value;
+  }
 }
 
 // Names each old default whose option has no default line in the new PPD's
@@ -164,32 +200,42 @@ std::optional<std::string> parseDefaultLine(std::string_view line, std::string& 
 }
 
 // Copies input to output, rewriting the defaults of the option blocks. The
-// whole input is read first: a block names its default before its choices.
+// whole input is read first: a block names its default before its choices,
+// and the constraints are checked on the whole merged text.
 int processNewPPD(std::FILE* input, std::FILE* output, const OptionList& list, int nOptions,
                   MergeDecisions* decisions) {
   logLine(strFormat("processNewPPD(nOptions=%d)\n", nOptions));
   const std::vector<std::string> lines = readLines(input);
   const OfferedChoices offered(lines);
-  MergeContext context{list, offered, carriedPageSize(list, offered), {}, {}};
+  MergedPPD merged;
+  merged.oldConflicts = list.oldConflicts;
+  MergeContext context{list, offered, merged, carriedPageSize(list, offered, lines), {}, {}, {}};
+  if (const OptionEntry* old = findOption(&list, "*PageSize"); old != nullptr && old->defaultChoice != context.pageSize) {
+    context.renamedFrom = context.pageSize.empty() ? "" : old->defaultChoice;
+    if (!context.renamedFrom.empty()) merged.renamedFrom.emplace("PageSize", context.renamedFrom);
+  }
   bool inside = false;
   for (const std::string& line : lines) {
     if (!inside && opensBlock(line)) {
-      rewriteCheck(line, output, context);
+      rewriteCheck(line, context);
       inside = true;
     } else if (!inside) {
       if (isFollowingGeometryLine(line, context)) {
-        rewriteCheck(line, output, context);
+        rewriteCheck(line, context);
       } else {
-        writeText(output, line);
+        merged.lines.push_back(line);
       }
     } else if (closesBlock(line)) {
-      writeText(output, line);
+      merged.lines.push_back(line);
       inside = false;
     } else {
-      rewriteCheck(line, output, context);
+      rewriteCheck(line, context);
     }
   }
   logDroppedDefaults(context);
+  recordChanges(resolveDefaultConflicts(merged), context);
+  for (const std::string& line : merged.lines) writeText(output, line);
+  std::fflush(output);
   if (decisions != nullptr) collectDecisions(context, *decisions);
   return 0;
 }

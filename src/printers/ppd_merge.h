@@ -5,10 +5,13 @@
 
 #include <cstdio>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "printers/ppd_page_sizes.h"
 
 // Widths of libcups' option keyword and choice name fields.
 inline constexpr std::size_t kOptionNameLimit = 40;
@@ -31,6 +34,10 @@ struct OptionEntry {
 struct OptionList {
   std::vector<OptionEntry> entries;
   std::unordered_map<std::string, std::size_t> firstByKeyword;
+  // The old PPD's own dimensions of its default page size, when it has them.
+  std::optional<PageDimensions> pageSizeDimensions;
+  // The pairs of defaults that the old PPD's own constraints forbid.
+  std::set<std::string> oldConflicts;
 };
 
 // What became of one default of the old PPD in the merged one: carried, or
@@ -51,9 +58,14 @@ using MergeDecisions = std::vector<SettingDecision>;
 // open the file (count is then left alone).
 int readOldDefaults(const std::string& path, OptionList& list, int& count);
 
+// Whether libcups opens the regular file at path as a PPD file.
+bool opensAsPPD(const std::string& path);
+
 // Copies input to output, rewriting the "*Default" lines inside the
 // "*OpenUI" and "*JCLOpenUI" blocks with the listed defaults that the new
 // PPD offers; the page-size geometry defaults follow a carried page size.
+// A page size the new PPD names differently is carried by its dimensions,
+// and defaults that the new PPD's constraints forbid together are settled.
 // Always 0; the caller checks both streams for errors and closes them. When
 // decisions is given it receives one entry per old default, in the old PPD's
 // order.

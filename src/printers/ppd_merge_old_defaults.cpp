@@ -6,6 +6,10 @@
 #include <cstring>
 #include <string>
 
+#include <unistd.h>
+
+#include "driver/regular_file.h"
+#include "printers/ppd_conflicts.h"
 #include "printers/ppd_merge.h"
 
 #pragma GCC diagnostic push
@@ -52,9 +56,21 @@ int addDefaultOf(ppd_file_t* ppd, const ppd_option_t& option, OptionList& list, 
   return counter;
 }
 
+// The dimensions of the PPD's default page size, from its own
+// "*PaperDimension" line; nothing for a custom size or a size without one.
+std::optional<PageDimensions> defaultPageDimensions(ppd_file_t* ppd) {
+  const ppd_option_t* pageSize = ppdFindOption(ppd, "PageSize");
+  if (pageSize == nullptr || std::strncmp(pageSize->defchoice, "Custom.", 7) == 0) return std::nullopt;
+  const ppd_size_t* size = ppdPageSize(ppd, pageSize->defchoice);
+  if (size == nullptr || size->width <= 0 || size->length <= 0) return std::nullopt;
+  return PageDimensions{size->width, size->length};
+}
+
 }  // namespace
 
-// Collects the default of every option of the PPD's top-level groups.
+// Collects the default of every option of the PPD's top-level groups, the
+// dimensions of its default page size and the pairs of its defaults that
+// its constraints forbid.
 int readOldDefaults(const std::string& path, OptionList& list, int& count) {
   ppd_file_t* ppd = ppdOpenFile(path.c_str());
   if (ppd == nullptr) {
@@ -66,9 +82,23 @@ int readOldDefaults(const std::string& path, OptionList& list, int& count) {
     const ppd_group_t& group = ppd->groups[g];
     for (int o = 0; o < group.num_options; ++o) counter = addDefaultOf(ppd, group.options[o], list, counter);
   }
+  list.pageSizeDimensions = defaultPageDimensions(ppd);
+  ppdMarkDefaults(ppd);
+  list.oldConflicts = conflictingPairs(ppd);
   ppdClose(ppd);
   count = counter;
   return counter;
+}
+
+// Opened only when it is a regular file: a pipe would stall the check.
+bool opensAsPPD(const std::string& path) {
+  const int fd = openRegularFd(path);
+  if (fd < 0) return false;
+  ppd_file_t* ppd = ppdOpenFd(fd);
+  ::close(fd);
+  if (ppd == nullptr) return false;
+  ppdClose(ppd);
+  return true;
 }
 
 #pragma GCC diagnostic pop

@@ -23,6 +23,8 @@ void addOptList(OptionList* list, OptionEntry entry) {
 int freeOptList(OptionList& list) {
   list.entries.clear();
   list.firstByKeyword.clear();
+  list.pageSizeDimensions.reset();
+  list.oldConflicts.clear();
   return 0;
 }
 

@@ -3,11 +3,12 @@
 // libcups. The listing and the update each search once per queue; every
 // candidate's model line is read only the first time and remembered for the
 // rest of the run, since the run never changes the candidate directories
-// after installing them.
+// after installing them. The directories are listed and read through the
+// run's HostChanges, so that a preview sees the PPDs the run would have
+// copied there.
 #include "printers/printer_list.h"
 
 #include <cups/file.h>
-#include <dirent.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "driver/host_changes.h"
 #include "driver/regular_file.h"
 #include "driver/settings.h"
 #include "driver/text.h"
@@ -63,7 +65,7 @@ cups_file_t* openCandidate(const std::string& path) {
 // Reads the candidate up to its first accepted model line.
 CandidateModel readCandidate(const std::string& path) {
   CandidateModel result;
-  cups_file_t* file = openCandidate(path);
+  cups_file_t* file = openCandidate(host().readablePath(path));
   if (file == nullptr) return result;
   result.opened = true;
 
@@ -83,8 +85,6 @@ CandidateModel readCandidate(const std::string& path) {
   cupsFileClose(file);
   return result;
 }
-
-bool isDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
 
 // A candidate fits the queue when model id and kind agree and its model text
 // begins with the queue's.
@@ -113,12 +113,9 @@ std::optional<std::string> getPPDModel(const std::string& path, unsigned& pdlKin
 
 // The first candidate of dir, in directory order, that fits the queue.
 int findPPDInDir(const std::string& dir, const PrinterEntry& printer, std::string& path) {
-  DIR* directory = ::opendir(dir.c_str());
-  if (directory == nullptr) return 0;
   int found = 0;
-  while (const dirent* entry = ::readdir(directory)) {
-    if (isDotEntry(entry->d_name)) continue;
-    const std::string candidate = dir + "/" + entry->d_name;
+  for (const std::string& name : host().listDirectory(dir)) {
+    const std::string candidate = dir + "/" + name;
     if (candidate.size() > kPathLimit) continue;  // could not be handed on whole
     unsigned pdlKind = kPdlNone;
     int modelId = 0;
@@ -129,14 +126,13 @@ int findPPDInDir(const std::string& dir, const PrinterEntry& printer, std::strin
       break;
     }
   }
-  ::closedir(directory);
   return found;
 }
 
 // findPPDInDir after logging the directory and making sure it exists.
 int getPPDFromDir(const std::string& dir, const PrinterEntry& printer, std::string& path) {
   logLine(strFormat("Getting PPD from directory: %s\n", dir.c_str()));
-  if (::access(dir.c_str(), F_OK) != 0) return 0;
+  if (!host().exists(dir)) return 0;
   return findPPDInDir(dir, printer, path);
 }
 

@@ -1,6 +1,8 @@
 // The printer update: for each listed queue, after the administrator agrees,
-// a backup of its PPD, the new PPD with its old defaults in place of the old
-// one, and its product configuration brought up to date; then CUPS restarts.
+// the new PPD with its old defaults is made; a queue that already has exactly
+// that PPD is left alone, any other gets a backup of its PPD, the new one in
+// its place and its product configuration brought up to date; then CUPS
+// restarts. What became of each queue goes into the run's account.
 #include "printers/printer_update.h"
 
 #include <sys/stat.h>
@@ -13,6 +15,8 @@
 #include "discovery/cups_restart.h"
 #include "driver/atomic_file.h"
 #include "driver/console.h"
+#include "driver/regular_file.h"
+#include "driver/run_account.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
 
@@ -24,25 +28,70 @@ std::string directoryOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// One queue: backup, merge, install, configuration.
+// The queue's entry in the run's account.
+QueueAccount& accountQueue(const PrinterEntry& printer) {
+  QueueAccount entry;
+  entry.queue = printer.queueName;
+  entry.ppd = printer.ppdFile;
+  entry.model = printer.modelText;
+  runAccount().queues.push_back(std::move(entry));
+  return runAccount().queues.back();
+}
+
+// Backup, then the merged PPD over the queue's own. Without a complete
+// backup the old PPD would be kept nowhere: it stays.
+void replaceQueuePPD(const PrinterEntry& printer, const std::string& outputName, UpdateRun& run,
+                     QueueAccount& account) {
+  std::string whyNot;
+  const std::size_t backupsBefore = run.backupsWritten.size();
+  if (!saveOldPPD(printer.ppdFile, printer.queueName, run, whyNot)) {
+    logLine(strFormat("Keeping %s as it was: %s.", printer.ppdFile.c_str(), whyNot.c_str()));
+    account.outcome = "kept";
+    account.reason = whyNot;
+    return;
+  }
+  // CUPS's copy beside the queue's PPD shares the backup made from that PPD.
+  if (run.backupsWritten.size() > backupsBefore) account.backup = backupNameFor(printer.ppdFile, printer.queueName);
+  // The merge was made from this entry's own PPD, so it goes over that file only.
+  if (installNewPPD(printer.ppdFile, outputName)) {
+    account.outcome = "updated";
+  } else {
+    account.outcome = "kept";
+    account.reason = "the merged PPD could not replace it";
+  }
+}
+
+// One queue: merge; then, unless the queue already has exactly that PPD,
+// backup, install and configuration.
 void updateQueue(const std::string& ppdDir, const PrinterEntry& printer, OptionList& options, UpdateRun& run) {
+  QueueAccount& account = accountQueue(printer);
   int count = 0;
   std::string outputName;
   logLine(std::string(58, '='));
   logLine(strFormat("Printer = %s with PPD=%s\n", printer.queueName.c_str(), printer.ppdFile.c_str()));
   readOldDefaults(printer.ppdFile, options, count);
-  // Without a complete backup the old PPD would be kept nowhere: it stays.
-  std::string whyNot;
-  if (saveOldPPD(printer.ppdFile, printer.queueName, run, whyNot)) {
-    makeNewPPD(ppdDir, options, count, printer, outputName);
-    // The merge was made from this entry's own PPD, so it goes over that file only.
-    installNewPPD(printer.ppdFile, outputName);
-    if (!outputName.empty()) unlink(outputName.c_str());
+  MergeResult merged;
+  makeNewPPD(ppdDir, options, count, printer, outputName, &merged);
+  account.newPPD = merged.found;
+  freeOptList(options);
+  // A re-run must not write the queue, its backup or its configuration again:
+  // the backup would then no longer hold the PPD the queue had before.
+  if (!outputName.empty() && sameContent(outputName, printer.ppdFile)) {
+    unlink(outputName.c_str());
+    logLine(strFormat("Printer %s is up to date.", printer.queueName.c_str()));
+    account.outcome = "up-to-date";
+    return;
+  }
+  if (outputName.empty()) {
+    installNewPPD(printer.ppdFile, outputName);  // logs that nothing replaced it
+    account.outcome = merged.found.empty() ? "no-new-ppd" : "kept";
+    if (!merged.found.empty()) account.reason = "the merged PPD could not be made";
   } else {
-    logLine(strFormat("Keeping %s as it was: %s.", printer.ppdFile.c_str(), whyNot.c_str()));
+    replaceQueuePPD(printer, outputName, run, account);
+    unlink(outputName.c_str());
+    if (account.outcome == "updated") account.settings = std::move(merged.decisions);
   }
   processPrinterConfig(printer.queueName);
-  freeOptList(options);
 }
 
 // Whether the administrator wants this queue updated; query drops to 0 on
@@ -77,8 +126,21 @@ int updatePrinters(const std::string& ppdDir, PrinterList& list, int count, int 
   for (std::size_t i = 0; i < n; ++i) run.listedPPDs.insert(list.entries[i].ppdFile);
   for (std::size_t i = 0; i < n; ++i) {
     bool stop = false;
-    if (wanted(list.entries[i], query, stop)) updateQueue(ppdDir, list.entries[i], *options, run);
-    if (stop) return 1;
+    if (wanted(list.entries[i], query, stop)) {
+      updateQueue(ppdDir, list.entries[i], *options, run);
+    } else {
+      QueueAccount& skipped = accountQueue(list.entries[i]);
+      skipped.outcome = "skipped";
+      skipped.reason = stop ? "the administrator answered break" : "the administrator answered no";
+    }
+    if (stop) {
+      for (std::size_t rest = i + 1; rest < n; ++rest) {
+        QueueAccount& left = accountQueue(list.entries[rest]);
+        left.outcome = "skipped";
+        left.reason = "the administrator answered break";
+      }
+      return 1;
+    }
   }
   options.reset();
   restartCups();

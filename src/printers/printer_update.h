@@ -19,10 +19,18 @@ struct UpdateRun {
 // Returns 1, or 0 when nothing could be set up.
 int updatePrinters(const std::string& ppdDir, PrinterList& list, int count, int query);
 
+// What making a queue's merged PPD found: the product PPD it came from
+// (empty when none) and each old default's fate.
+struct MergeResult {
+  std::string found;
+  MergeDecisions decisions;
+};
+
 // Merges the options into the queue's new PPD; on success outputName names
-// the complete merged file, otherwise it stays empty. Always 0.
+// the complete merged file, otherwise it stays empty. Always 0. result, when
+// given, receives what was found and decided.
 int makeNewPPD(const std::string& ppdDir, const OptionList& options, int count, const PrinterEntry& printer,
-               std::string& outputName);
+               std::string& outputName, MergeResult* result = nullptr);
 // Copies the queue's PPD to its ".ppd.rpmsave" backup, as a whole. 1 when
 // the backup is in place (now, or by this run from the queue's own PPD), 0
 // with the reason in error when no complete backup could be written.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "driver/atomic_file.h"
+#include "driver/host_changes.h"
 #include "driver/regular_file.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
@@ -29,9 +30,9 @@ bool isPlainQueueName(const std::string& queue) { return !queue.empty() && queue
 
 }  // namespace
 
-// Copies source to target in blocks of 40960 bytes.
+// Copies source (as this run has left it) to target in blocks of 40960 bytes.
 bool copyFile(const std::string& source, const std::string& target) {
-  std::FILE* in = openRegularFile(source);
+  std::FILE* in = openRegularFile(host().readablePath(source));
   if (in == nullptr) return false;
   std::FILE* out = std::fopen(target.c_str(), "wb");
   if (out == nullptr) return closeKeepingErrno(in, false);

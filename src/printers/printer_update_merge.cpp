@@ -66,7 +66,7 @@ bool fetchCandidate(const std::string& found, const PrinterEntry& printer, std::
 
 // Merges the options into a new work file; output names it on success.
 bool mergeCandidate(const std::string& input, const OptionList& options, int count, const PrinterEntry& printer,
-                    std::string& output) {
+                    std::string& output, MergeDecisions& decisions) {
   std::FILE* in = std::fopen(input.c_str(), "r");
   if (in == nullptr) {
     logProblem("opening", input, printer);
@@ -85,7 +85,7 @@ bool mergeCandidate(const std::string& input, const OptionList& options, int cou
     unlink(input.c_str());
     return false;
   }
-  processNewPPD(in, out, options, count);
+  processNewPPD(in, out, options, count, &decisions);
   const bool readFailed = std::ferror(in) != 0;
   std::fclose(in);
   unlink(input.c_str());
@@ -111,7 +111,7 @@ bool mergeCandidate(const std::string& input, const OptionList& options, int cou
 // Finds the queue's new PPD and writes it, with the queue's old defaults,
 // to a complete work file named by outputName.
 int makeNewPPD(const std::string& ppdDir, const OptionList& options, int count, const PrinterEntry& printer,
-               std::string& outputName) {
+               std::string& outputName, MergeResult* result) {
   logLine(strFormat("Processing Marlo PPD files for printer: %s.\n", printer.queueName.c_str()));
   std::string found;
   if (findNewPPD(ppdDir, printer, found) != 1) {
@@ -119,10 +119,13 @@ int makeNewPPD(const std::string& ppdDir, const OptionList& options, int count, 
     return 0;
   }
   logLine(strFormat("PPD = %s.\n", found.c_str()));
+  MergeResult local;
+  MergeResult& merged = result != nullptr ? *result : local;
+  merged.found = found;
   std::string input;
   std::string output;
   if (!fetchCandidate(found, printer, input)) return 0;
-  if (!mergeCandidate(input, options, count, printer, output)) return 0;
+  if (!mergeCandidate(input, options, count, printer, output, merged.decisions)) return 0;
   logLine(strFormat("New PPD for printer %s in: %s.\n", printer.queueName.c_str(), output.c_str()));
   outputName = output;
   return 0;

@@ -3,6 +3,7 @@
 // in them. Each item is tried and logged whatever became of the others.
 // Nothing is removed unless the directory holds the product's information
 // file and is not the root directory: a mistyped -u must not empty the host.
+// Every removal goes through the run's HostChanges.
 #include "uninstall/file_removal.h"
 
 #include <dirent.h>
@@ -16,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "driver/host_changes.h"
+#include "driver/run_account.h"
 #include "driver/settings.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
@@ -58,7 +61,7 @@ int removeTreeAt(int parentFd, const char* name) {
   const int fd = openDirectoryAt(parentFd, name);
   if (fd < 0) return -1;
   removeEntriesOf(fd);  // closes fd
-  return unlinkat(parentFd, name, AT_REMOVEDIR) == 0 ? 0 : -1;
+  return host().unlinkAt(parentFd, name, AT_REMOVEDIR) == 0 ? 0 : -1;
 }
 
 // One entry of an open directory, judged by what it leads to: a directory of
@@ -72,7 +75,7 @@ void removeEntryAt(int dirFd, const char* name) {
   if (S_ISDIR(target.st_mode) && !S_ISLNK(self.st_mode)) {
     removeTreeAt(dirFd, name);
   } else if (S_ISREG(target.st_mode) || S_ISDIR(target.st_mode)) {
-    unlinkat(dirFd, name, 0);
+    host().unlinkAt(dirFd, name, 0);
   }
 }
 
@@ -112,8 +115,8 @@ bool removedAt(int dirFd, const std::string& name, bool directory, int remove) {
   if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
   if (!remove) return true;
   if (directory) return removeTreeAt(dirFd, name.c_str()) == 0;
-  return unlinkat(dirFd, name.c_str(), 0) == 0 ||
-         (errno == EISDIR && unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) == 0);
+  return host().unlinkAt(dirFd, name.c_str(), 0) == 0 ||
+         (errno == EISDIR && host().unlinkAt(dirFd, name.c_str(), AT_REMOVEDIR) == 0);
 }
 
 // The verdict on one listed item. Items of the installation directory are
@@ -122,7 +125,7 @@ const char* verdict(const Item& item, int instFd, bool directory, int remove) {
   const std::string path = item.path;
   if (!item.inInstallDir) {
     if (!entryExists(path)) return kNotPossible;
-    return remove && std::remove(path.c_str()) != 0 ? kNotPossible : kOk;
+    return remove && host().removeEntry(path) != 0 ? kNotPossible : kOk;
   }
   std::string name;
   const int parentFd = openParentWithin(instFd, path.substr(1), name);
@@ -147,10 +150,7 @@ bool holdsRegularFile(const std::string& dir, const char* name) {
 
 }  // namespace
 
-bool entryExists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
+bool entryExists(const std::string& path) { return host().exists(path); }
 
 std::string notAnInstallation(const std::string& dir) {
   struct stat st;
@@ -188,11 +188,15 @@ int removeInstalledFiles(int remove) {
   const int instFd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   for (const Item& item : kFiles) {
     const std::string path = itemPath(item, installDir);
-    logLine(strFormat("Deleting file: '%s' - %s", path.c_str(), verdict(item, instFd, false, remove)));
+    const char* result = verdict(item, instFd, false, remove);
+    logLine(strFormat("Deleting file: '%s' - %s", path.c_str(), result));
+    runAccount().files.push_back({path, result});
   }
   for (const Item& item : kDirectories) {
     const std::string path = itemPath(item, installDir);
-    logLine(strFormat("Deleting directory: '%s' - %s", path.c_str(), verdict(item, instFd, true, remove)));
+    const char* result = verdict(item, instFd, true, remove);
+    logLine(strFormat("Deleting directory: '%s' - %s", path.c_str(), result));
+    runAccount().files.push_back({path, result});
   }
   if (instFd >= 0) close(instFd);
   return 1;

@@ -3,6 +3,7 @@
 // kept for it (model file, device entry, directory and script) goes too.
 // Queue names come from a file anyone with access may have edited, so they
 // reach commands only as single shell words and paths only as plain names.
+// Every removal goes through the run's HostChanges.
 #include "uninstall/queue_removal.h"
 
 #include <sys/stat.h>
@@ -12,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "driver/host_changes.h"
+#include "driver/run_account.h"
 #include "driver/settings.h"
 #include "driver/shell.h"
 #include "driver/text.h"
@@ -22,7 +25,7 @@ namespace {
 
 int runLogged(const std::string& command) {
   logLine("Executing command:\n\t" + command);
-  return runShell(command);
+  return runHostCommand(command);
 }
 
 void pauseOneSecond() {
@@ -62,7 +65,7 @@ bool isHostDeviceEntry(const std::string& device) {
 void removeDeviceEntry(const std::string& name) {
   const std::string device = "/dev/" + name;
   if (device == "/dev/null" || !entryExists(device) || isHostDeviceEntry(device)) return;
-  unlink(device.c_str());
+  host().removeEntry(device);
 }
 
 // The model directory of the print system, or empty when it keeps none.
@@ -80,8 +83,8 @@ void retireModelFile(const std::string& name) {
   if (dir.empty()) return;
   const std::string model = dir + "/" + name;
   if (!entryExists(model)) return;
-  std::rename(model.c_str(), (model + ".old").c_str());
-  if (entryExists(model)) std::remove(model.c_str());
+  host().renameEntry(model, model + ".old");
+  if (entryExists(model)) host().removeEntry(model);
 }
 
 }  // namespace
@@ -98,6 +101,10 @@ void removeQueues(const PrinterList& list) {
     deleteQueue(name);
     removePrinterDir(name);
     logLine(strFormat("Deleting the Vela printer: %s.", name.c_str()));
+    QueueAccount removed;
+    removed.queue = name;
+    removed.outcome = "removed";
+    runAccount().queues.push_back(std::move(removed));
   }
 }
 
@@ -126,6 +133,6 @@ int removePrinterDir(const std::string& name) {
   if (!entryExists(dir)) return -1;
   const int result = removeTree(dir);
   const std::string script = dir + ".sh";
-  if (entryExists(script)) unlink(script.c_str());
+  if (entryExists(script)) host().removeEntry(script);
   return result;
 }

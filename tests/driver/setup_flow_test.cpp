@@ -103,6 +103,14 @@ TEST_F(SetupFlow, LogHeaderFollowsChconAndEachRunStartsAfresh) {
                       0),
             0u)
       << log;
+  // A preview labels nothing, not even its own log, and says what it is.
+  host().run({kSetup, "-n", "-d"}, cupsHost());
+  EXPECT_EQ(host().readFile("/var/log/Vela4.0_PreviewLog").rfind("Preview: nothing on this host is changed; "
+                                                                 "\"Would run:\" lines show the commands a run would "
+                                                                 "run.\nStarting Vela 4.0-0 installation : ", 0),
+            0u);
+  EXPECT_EQ(host().stubCalls("/usr/bin/chcon").size(), 1u);
+  EXPECT_EQ(host().log(), log);
   host().remove("/usr/bin/chcon");
   host().run({kSetup, "-d"}, cupsHost());
   log = host().log();
@@ -124,8 +132,9 @@ TEST_F(SetupFlow, DeinstallationAsksAndNeedsAClearYes) {
     host().writeFile("/opt/tam/velaInfo4.0", info);
     result = host().run({kSetup, "-d"}, cupsHost(answer));
     const std::string text = answer == "ja\n" ? "Vela 4.0-0 has been un-installed from the system.\n" : abandoned;
-    EXPECT_EQ(result.out, "Do you want to delete Vela and any possible Vela printer queues?\n\n"
-                          "Answer with y[es] or n[o], followed by <RETURN> please. ");
+    EXPECT_EQ(result.out.substr(0, result.out.find("\nVela 4.0-5 setup: ")),
+              "Do you want to delete Vela and any possible Vela printer queues?\n\n"
+              "Answer with y[es] or n[o], followed by <RETURN> please. ");
     EXPECT_NE(result.err.find(text + "\n"), std::string::npos) << answer << result.err;
     EXPECT_NE(host().log().find(text), std::string::npos);
   }

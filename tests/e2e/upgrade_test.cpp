@@ -5,6 +5,9 @@
 #include <optional>
 #include <regex>
 
+#include <nlohmann/json.hpp>
+
+#include "sandbox/preview_check.h"
 #include "sandbox/upgrade_scenario.h"
 
 namespace {
@@ -29,8 +32,15 @@ std::string withoutDefaultLines(const std::string& ppd) {
   return std::regex_replace(ppd, std::regex("\n\\*Default[^\n]*"), "");
 }
 
-// The product is unpacked, the queues are made, and setup has run once with
-// no options as root, as an administrator upgrades.
+// The scheduler's own files, which it may rewrite at any time, and the
+// preview's log.
+const std::vector<std::string> kNotThePreviews = {"/var/log/Vela4.0_Preview", "/var/spool/cups", "/var/cache/cups",
+                                                 "/var/log/cups", "/etc/cups/printers.conf",
+                                                 "/etc/cups/subscriptions.conf"};
+
+// The product is unpacked, the queues are made, a preview has changed
+// nothing, and setup has run once with no options as root, as an
+// administrator upgrades, doing to each queue what the preview said.
 class UpgradeWithRealCups : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -39,8 +49,21 @@ class UpgradeWithRealCups : public ::testing::Test {
     cups_.emplace(*host_);
     ASSERT_EQ(prepareUpgradeHost(*host_, *cups_), "");
     foreignBefore_ = host_->readFile(kForeignPpd);
-    const RunResult run = runSetup();
-    ASSERT_EQ(run.status, 0) << run.err;
+    for (const ScenarioQueue& queue : productQueues()) {
+      originals_[queue.name] = host_->readFile(ppdOf(queue.name));
+      optionsBefore_[queue.name] = cups_->options(queue.name);
+    }
+    const std::string before = hostListing(*host_, kNotThePreviews);
+    // Asked to query, a preview asks nothing and answers yes (all).
+    const RunResult preview = runSetup({"-n", "-q", "1"});
+    EXPECT_EQ(preview.status, 0);
+    EXPECT_EQ(preview.out.find("Do you want to update printer"), std::string::npos) << preview.out;
+    EXPECT_EQ(listingChanges(before, hostListing(*host_, kNotThePreviews)), "");
+    const std::string forecast = comparableLog(host_->readFile("/var/log/Vela4.0_PreviewLog"));
+    previewReport_ = report("/var/log/Vela4.0_PreviewReport.json");
+    firstRun_ = runSetup();
+    ASSERT_EQ(firstRun_.status, 0) << firstRun_.err;
+    EXPECT_EQ(queuePart(forecast), queuePart(comparableLog(host_->log())));
     // Restarted by whichever method the host offers, it answers again.
     ASSERT_TRUE(cups_->waitUntilRunning(60)) << host_->log();
   }
@@ -56,10 +79,55 @@ class UpgradeWithRealCups : public ::testing::Test {
     return all;
   }
 
+  static std::string ppdOf(const std::string& queue) { return "/etc/cups/ppd/" + queue + ".ppd"; }
+  static std::string backupOf(const std::string& queue) { return "/etc/cups/" + queue + ".ppd.rpmsave"; }
+
+  // Inode, size and modification time to the nanosecond: a file written
+  // again, even with the same bytes, shows up here.
+  std::string identity(const std::string& path) {
+    return host_->run({"/usr/bin/stat", "-c", "%i %s %y", path}).out + host_->readFile(path);
+  }
+
+  nlohmann::json report(const char* path = "/var/log/Vela4.0_UpdateReport.json") {
+    return nlohmann::json::parse(host_->readFile(path));
+  }
+
+  // Outcome of each product queue's own PPD in the report, which must name
+  // every listed PPD once and agree with the log and the console summary.
+  std::map<std::string, std::string> outcomes(const RunResult& run) {
+    const nlohmann::json r = report();
+    const std::string log = host_->log();
+    std::map<std::string, std::string> byQueue;
+    for (const nlohmann::json& q : r.at("queues")) {
+      const std::string queue = q.at("queue"), ppd = q.at("ppd");
+      EXPECT_NE(log.find("Printer = " + queue + " with PPD=" + ppd + "\n"), std::string::npos) << queue;
+      if (q.at("outcome") == "up-to-date") {
+        EXPECT_NE(log.find("Printer " + queue + " is up to date."), std::string::npos);
+      }
+      if (ppd == ppdOf(queue)) byQueue[queue] = q.at("outcome");
+    }
+    const nlohmann::json& c = r.at("summary");
+    const std::string counts = "Queues: " + std::to_string(int(c.at("updated"))) + " updated, " +
+                               std::to_string(int(c.at("upToDate"))) + " up to date, ";
+    EXPECT_NE(run.out.find(counts), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Chosen defaults not carried: " + std::to_string(int(c.at("settingsNotCarried"))) + "."),
+              std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Report: /var/log/Vela4.0_UpdateReport.json\n"), std::string::npos) << run.out;
+    return byQueue;
+  }
+
   std::optional<SandboxHost> host_;
   std::optional<RealCups> cups_;
   std::string foreignBefore_;
+  std::map<std::string, std::string> originals_;
+  std::map<std::string, QueueOptions> optionsBefore_;
+  RunResult firstRun_;
+  nlohmann::json previewReport_;
 };
+
+const std::map<std::string, std::string> kAll(const std::string& outcome) {
+  return {{"lab1", outcome}, {"lab2", outcome}};
+}
 
 TEST_F(UpgradeWithRealCups, QueuesGetTheNewPpdKeepTheirDefaultsAndStillPrint) {
   const std::string log = host_->log();
@@ -104,6 +172,86 @@ TEST_F(UpgradeWithRealCups, QueuesGetTheNewPpdKeepTheirDefaultsAndStillPrint) {
   ASSERT_TRUE(cups_->waitUntilRunning(60));
   EXPECT_TRUE(allOptions() == before) << "defaults changed by the second run";
   EXPECT_EQ(host_->readFile(kForeignPpd), foreignBefore_);
+}
+
+TEST_F(UpgradeWithRealCups, RerunsKeepEveryBackupAndRestoreSwapsBackAndForth) {
+  EXPECT_EQ(outcomes(firstRun_), kAll("updated"));
+  const nlohmann::json first = report();
+  // The preview before it foretold every queue's outcome and every setting's fate.
+  const auto fates = [](const nlohmann::json& r) {
+    std::vector<std::string> all;
+    for (const nlohmann::json& q : r.at("queues")) {
+      all.push_back(q.at("ppd").get<std::string>() + " " + q.at("outcome").get<std::string>());
+      for (const nlohmann::json& set : q.at("settings")) all.push_back(set.dump());
+    }
+    return all;
+  };
+  EXPECT_TRUE(previewReport_.at("preview"));
+  EXPECT_EQ(fates(previewReport_), fates(first));
+  EXPECT_EQ(first.at("run"), "install");
+  EXPECT_TRUE(first.at("completed") && first.at("changed") && !first.at("preview"));
+  for (const nlohmann::json& q : first.at("queues")) EXPECT_FALSE(q.at("settings").empty()) << q.dump();
+
+  std::map<std::string, std::string> upgraded, before;
+  for (const auto& [queue, original] : originals_) {
+    EXPECT_EQ(host_->readFile(backupOf(queue)), original) << queue;
+    upgraded[queue] = host_->readFile(ppdOf(queue));
+    before[queue] = identity(ppdOf(queue)) + identity(backupOf(queue));
+  }
+  for (int run = 2; run <= 3; ++run) {
+    SCOPED_TRACE(run);
+    const RunResult again = runSetup();
+    EXPECT_EQ(outcomes(again), kAll("up-to-date"));
+    EXPECT_FALSE(report().at("changed"));
+    for (const auto& [queue, identityBefore] : before)
+      EXPECT_EQ(identity(ppdOf(queue)) + identity(backupOf(queue)), identityBefore) << queue << " written again";
+    ASSERT_TRUE(cups_->waitUntilRunning(60));
+  }
+
+  // Restore brings back the administrator's PPDs and defaults; a second
+  // restore the upgraded ones.
+  const std::string listing = hostListing(*host_, kNotThePreviews);
+  EXPECT_NE(runSetup({"-n", "-r"}).out.find("Queues: 0 updated, 0 up to date"), std::string::npos);
+  EXPECT_EQ(listingChanges(listing, hostListing(*host_, kNotThePreviews)), "");
+  const nlohmann::json restorePreview = report("/var/log/Vela4.0_PreviewReport.json");
+  for (int round = 0; round < 2; ++round) {
+    const RunResult restore = runSetup({"-r"});
+    if (round == 0) {
+      EXPECT_EQ(fates(restorePreview), fates(report()));
+    }
+    EXPECT_EQ(outcomes(restore), kAll("restored"));
+    EXPECT_EQ(report().at("run"), "restore");
+    ASSERT_TRUE(cups_->waitUntilRunning(60));
+    for (const auto& [queue, original] : originals_) {
+      EXPECT_EQ(host_->readFile(ppdOf(queue)), round == 0 ? original : upgraded[queue]) << queue;
+      EXPECT_EQ(host_->readFile(backupOf(queue)), round == 0 ? upgraded[queue] : original) << queue;
+      if (round == 0) {
+        EXPECT_TRUE(cups_->options(queue) == optionsBefore_[queue]) << cups_->lpoptions(queue).out;
+      }
+    }
+  }
+
+  // A backup that is missing, a link, a FIFO or no PPD leaves its queue alone.
+  const std::vector<std::pair<std::string, std::function<void()>>> refusals = {
+      {"no backup", [&] { host_->remove(backupOf("lab1")); }},
+      {"not a regular file", [&] { host_->makeSymlink(ppdOf("lab2"), backupOf("lab1")); }},
+      {"not a regular file", [&] { host_->makeFifo(backupOf("lab1")); }},
+      {"not a PPD file", [&] { host_->writeFile(backupOf("lab1"), "just text\n"); }},
+  };
+  for (const auto& [why, plant] : refusals) {
+    SCOPED_TRACE(why);
+    host_->remove(backupOf("lab1"));
+    plant();
+    const std::string lab1 = host_->readFile(ppdOf("lab1"));
+    const RunResult restore = runSetup({"-r"});
+    EXPECT_EQ(outcomes(restore).at("lab1"), "not-restored");
+    for (const nlohmann::json& q : report().at("queues")) {
+      EXPECT_TRUE(q.at("queue") != "lab1" || q.value("reason", "").find(why) != std::string::npos) << q.dump();
+    }
+    EXPECT_EQ(host_->readFile(ppdOf("lab1")), lab1);
+    EXPECT_EQ(host_->readFile(ppdOf("lab2")), host_->readFile(backupOf("lab2")) == originals_["lab2"]
+                                                  ? upgraded["lab2"] : originals_["lab2"]);
+  }
 }
 
 TEST_F(UpgradeWithRealCups, DeinstallationRemovesTheListedQueuesAndTheProduct) {

@@ -115,7 +115,7 @@ TEST(Hardening, KilledUpdateLeavesWholePPDs) {
                         "&& mkdir /root/old && cp -p /etc/cups/ppd/* /root/old")
                 .status, 0);
   // setup in the background as a process group of its own, once the log shows that the update began.
-  const std::string startUpdate = "rm -f /var/log/Vela4.0_UpdateLog; setsid /opt/tam/bin/setup & until grep -qs "
+  const std::string startUpdate = "rm -f /var/log/Vela4.0_UpdateLog; setsid /opt/tam/bin/setup >/dev/null & until grep -qs "
                                   "'^Printer = ' /var/log/Vela4.0_UpdateLog || ! kill -0 $! 2>/dev/null; do "
                                   "sleep 0.01; done; ";
   const std::string timed = startUpdate + "s=$(date +%s%N); wait; echo $(($(date +%s%N) - s))";

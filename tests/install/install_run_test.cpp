@@ -1,7 +1,11 @@
-// Installation runs of the real setup binary in the sandbox host: from the product archive, by hand
-// and by the roll-out playbook, with the uninstall script, upgrades, failures, SELinux and bad input.
+// Installation runs of the real setup binary in the sandbox host: from the product archive and by
+// hand, with the uninstall script, upgrades, failures, SELinux and bad input. The roll-out playbook
+// has its own test over SSH (tests/ansible).
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include "sandbox/preview_check.h"
 #include "sandbox/sandbox_host.h"
 
 namespace {
@@ -78,24 +82,6 @@ TEST(Archive, NewInstallationInPlaceCopiesOnlyThePPDsAndItsScriptUndoesIt) {
   EXPECT_TRUE(host.exists(ppdDir));
 }
 
-// The roll-out playbook on a group of one host over the local connection: installation, then `setup -d`.
-TEST(Archive, PlaybookInstallsThenRemovesTheProductAndFetchesTheLogByHost) {
-  REQUIRE_SANDBOX();
-  SandboxHost host;
-  host.copyIn(VELA_ARCHIVE, "/root/vela.tar.gz");
-  host.copyIn(VELA_SOURCE_DIR "/contrib/ansible/vela.yml", "/root/vela.yml");
-  host.writeFile("/srv/hosts", "[print_servers]\nps1 ansible_connection=local ansible_become_method=su "
-                               "vela_log_dir=/srv/logs vela_environment=\"{'KORLPMODE': 'CUPS'}\"\n");
-  for (const auto& [var, done] : std::vector<std::pair<std::string, std::string>>{
-           {"vela_archive=/root/vela.tar.gz", "Link 1: /usr/bin/korgsfilter linked to /opt/tam/bin/korgsfilter.\n"},
-           {"vela_deinstall=true", "Deleting directory: '/opt/tam/bin' - OK.\n"}}) {
-    const RunResult result = host.shell("ansible-playbook -i /srv/hosts /root/vela.yml -e " + var,
-                                        {.timeoutSeconds = 240});
-    EXPECT_EQ(result.status, 0) << result.out << result.err;
-    expectInOrder(host.readFile("/srv/logs/ps1_Vela4.0_UpdateLog"), {done, "Finishing Vela 4.0-0 installation : "});
-  }
-}
-
 // A host without /opt and a failing cp; then a filter link that is there already and stays.
 TEST(InstallRun, FromAnotherDirectoryMarksFailedCopiesAndCopiesEveryFileWithItsMode) {
   REQUIRE_SANDBOX();
@@ -170,6 +156,44 @@ TEST(InstallRun, LabelsWheneverChconIsThereAndLoadsThePolicyModuleWhenItsFileIs)
   const RunResult result = host.run({kSetup, "-S", "1"}, {.env = {"KORLPMODE=CUPS"}});
   EXPECT_EQ(host.stubCalls("/usr/sbin/semodule").size(), 1u);
   EXPECT_TRUE(has(result.err, ".......\nSELinux running, but no file vela.pp found.")) << result.err;
+}
+
+// A preview (-n) changes nothing, runs none of the commands that would, and
+// its log foretells, line by line, the run that follows it: the directories
+// it makes, the files it copies, the new PPD each queue gets and the fate of
+// each of its settings.
+TEST(InstallRun, PreviewChangesNothingAndItsLogIsTheNextRunsLog) {
+  REQUIRE_SANDBOX();
+  const struct {
+    const char* what;
+    std::function<void(SandboxHost&)> prepare;
+    std::string setup;
+  } cases[] = {
+      {"new installation from elsewhere", [](SandboxHost& host) { host.remove("/opt"); productInSrv(host); }, kSrvSetup},
+      {"upgrade from Vela 2.0", [](SandboxHost& host) {
+         host.installProduct("/opt/tam");
+         host.writeFile("/opt/tam/velaInfo2.0", "USRDIR          /opt/tam\n");
+       }, kSetup},
+  };
+  const std::vector<std::string> stubs = {"/usr/bin/chcon", "/usr/sbin/semodule", "/usr/bin/systemctl", "/usr/bin/tar"};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SandboxHost host;
+    c.prepare(host);
+    host.copyIn(VELA_OLD_PPD_DIR "/Marlo_Tessel_1200dn-PCL.ppd", "/etc/cups/ppd/lab1.ppd");
+    for (const std::string& stub : stubs) host.installStub(stub);
+    const std::string before = hostListing(host, {"/var/log/Vela4.0_Preview"});
+    const RunResult preview = host.run({c.setup, "-S", "1", "-n"}, {.env = {"KORLPMODE=CUPS"}});
+    EXPECT_EQ(listingChanges(before, hostListing(host, {"/var/log/Vela4.0_Preview"})), "");
+    EXPECT_EQ(host.listDir("/tmp"), std::vector<std::string>{}) << "private files left behind";
+    for (const std::string& stub : stubs) EXPECT_EQ(host.stubCalls(stub), std::vector<std::string>{}) << stub;
+    EXPECT_TRUE(has(preview.out, "Preview: nothing on this host is changed")) << preview.out;
+    const std::string forecast = host.readFile("/var/log/Vela4.0_PreviewLog");
+    EXPECT_TRUE(has(forecast, "Printer = lab1 with PPD=/etc/cups/ppd/lab1.ppd\n") &&
+                has(forecast, "Would run: /usr/bin/systemctl restart cups.service\n")) << forecast;
+    runSetup(host, {c.setup, "-S", "1"});
+    EXPECT_EQ(comparableLog(forecast), comparableLog(host.log()));
+  }
 }
 
 // Long lines and fields, NUL and high bytes, more entries than the table

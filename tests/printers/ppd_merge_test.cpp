@@ -26,14 +26,15 @@ struct MemFile {
 };
 
 // processNewPPD over newPPD with the old defaults of oldPath; its log (stderr while no log is open) into log.
-std::string merge(const std::string& newPPD, const std::string& oldPath, OptionList list = {}, std::string* log = nullptr) {
+std::string merge(const std::string& newPPD, const std::string& oldPath, OptionList list = {}, std::string* log = nullptr,
+                  MergeDecisions* decisions = nullptr) {
   int count = static_cast<int>(list.entries.size());
   if (!oldPath.empty()) readOldDefaults(oldPath, list, count);
   char* buffer = nullptr;
   std::size_t size = 0;
   std::FILE *in = fmemopen(const_cast<char*>(newPPD.data()), newPPD.size(), "r"), *out = open_memstream(&buffer, &size);
   testing::internal::CaptureStderr();
-  EXPECT_EQ(processNewPPD(in, out, list, count), 0);
+  EXPECT_EQ(processNewPPD(in, out, list, count, decisions), 0);
   const std::string captured = testing::internal::GetCapturedStderr();
   if (log != nullptr) *log = captured;
   std::fclose(in);
@@ -127,10 +128,29 @@ std::string ppdOf(std::initializer_list<std::string> blocks, const std::string& 
   return ppd;
 }
 
+// "decision:" and the decision as the run's report tells it.
+std::string told(const SettingDecision& d) {
+  return "decision:" + d.option + "=" + d.value + (d.carried ? " carried" : " not carried") +
+         (d.newDefault.empty() ? "" : " as " + d.newDefault) + (d.reason.empty() ? "" : " (" + d.reason + ")");
+}
+
 // The merge's rules for what the new PPD offers: JCL blocks, custom sizes and values, choices it dropped, the
-// page geometry that follows a carried page size, and options it no longer has.
+// page geometry that follows a carried page size, options it no longer has, sizes it names differently, and
+// constraints it adds. Merging the new PPD again with the merged PPD's defaults changes nothing.
 TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
   const std::string sizes = "*PageSize Letter: \"\"\n*PageSize Legal: \"\"\n";
+  const auto dimension = [](const std::string& size, const std::string& points) {
+    return "*PaperDimension " + size + ": \"" + points + "\"\n";
+  };
+  const std::string envelopes = dimension("Letter", "612 792") + dimension("Comm10", "297 684") +
+                                dimension("Envelope.312.624", "312 624") + dimension("EnvC5x", "459 651") +
+                                dimension("FanFoldGermanLegal", "612 936");
+  const std::string newSizes = "PageSize=Letter:Letter,Comm10,Envelope.312.624,EnvC5x,FanFoldGermanLegal";
+  const std::string duplex = "Duplex=None:None,DuplexTumble", tumble = "Duplex=DuplexTumble:None,DuplexTumble";
+  const std::string noUnit = "*UIConstraints: *Duplex DuplexTumble *Option2 False\n"
+                             "*UIConstraints: *Option2 False *Duplex DuplexTumble\n";
+  const std::string installable = "*OpenGroup: InstallableOptions/Options\n" + ppdOf({"Option2=False:False,True"}).substr(18) +
+                                  "*CloseGroup: InstallableOptions\n";
   const std::string geometry = "*DefaultImageableArea: A4\n*ImageableArea A4: \"0 0 1 1\"\n*ImageableArea Letter: "
                                "\"0 0 1 1\"\n*DefaultPaperDimension: A4\n*PaperDimension A4: \"1 1\"\n";
   // Custom codes whose default lines, written without a blank after the colon, are 254 and 255 characters
@@ -173,21 +193,61 @@ TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
         "log:processNewPPD: Dropping old default: *Duplex/None (the new PPD has no default line for it).\n"},
        {"Glossy"}},
       {ppdOf({"PageSize=Letter:A4,Letter", "PageRegion=A4:A4,Letter"}),
-       geometry + ppdOf({"PageSize=A4:A4,Letter", "PageRegion=A4:A4,Letter"}, "*DefaultPaperDimension: A4\n"),
+       ppdOf({"PageSize=A4:A4,Letter", "PageRegion=A4:A4,Letter"}, geometry + "*DefaultPaperDimension: A4\n"),
        {"*DefaultPageSize: Letter\n", "*DefaultPageRegion: Letter\n", "*DefaultImageableArea: Letter\n",
         "log:Setting new option: *ImageableArea/Letter."},
        {"*DefaultPaperDimension: Letter", "*DefaultImageableArea: A4"}},
       {ppdOf({"PageSize=Legal:A4,Legal"}), ppdOf({"PageSize=A4:A4"}, sizes + geometry),
        {"*DefaultPageSize: Legal\n", "*DefaultImageableArea: A4\n", "*DefaultPaperDimension: A4\n"}, {}},
+      {ppdOf({"PageSize=Env10:Letter,Env10", "PageRegion=Env10:Letter,Env10"}, dimension("Env10", "297 684")),
+       ppdOf({newSizes, "PageRegion=Letter:Letter,Comm10"}, envelopes),
+       {"*DefaultPageSize: Comm10\n", "*DefaultPageRegion: Comm10\n",
+        "log:processNewPPD: Setting new option: *PageSize/Comm10 (Env10 by its dimensions).\n",
+        "decision:PageSize=Env10 carried as Comm10 (by its dimensions)",
+        "decision:PageRegion=Env10 carried as Comm10 (by its dimensions)"}, {}},
+      {ppdOf({"PageSize=EnvDL:EnvDL"}), ppdOf({newSizes}, envelopes), {"*DefaultPageSize: Envelope.312.624\n"}, {}},
+      {ppdOf({"PageSize=8.5x13:8.5x13"}), ppdOf({newSizes}, envelopes), {"*DefaultPageSize: FanFoldGermanLegal\n"}, {}},
+      {ppdOf({"PageSize=EnvC5:EnvC5"}, dimension("EnvC5", "459 649")), ppdOf({newSizes}, envelopes),
+       {"*DefaultPageSize: Letter\n", "log:*PageSize/Letter (EnvC5 is not offered by the new PPD)"}, {"EnvC5x\n"}},
+      {ppdOf({tumble}), ppdOf({duplex}, noUnit) + installable,
+       {"*DefaultDuplex: DuplexTumble\n", "*DefaultOption2: True\n", "decision:Duplex=DuplexTumble carried",
+        "log:processNewPPD: Turning on installable option: *Option2/True (needed by *Duplex DuplexTumble).\n"}, {}},
+      {ppdOf({tumble}), ppdOf({duplex, "MediaType=Film:Plain,Film"}, "*UIConstraints: *Duplex DuplexTumble *MediaType Film\n"),
+       {"*DefaultDuplex: None\n", "*DefaultMediaType: Film\n",
+        "decision:Duplex=DuplexTumble not carried as None (conflicts with *MediaType Film of the new PPD)",
+        "log:processNewPPD: Keeping new default: *Duplex/None (DuplexTumble conflicts with *MediaType Film of the new PPD).\n"},
+       {}},
+      {ppdOf({"PageSize=EnvMonarch:EnvMonarch", "PageRegion=EnvMonarch:EnvMonarch", tumble}),
+       ppdOf({"PageSize=Letter:Letter,EnvMonarch", "PageRegion=Letter:Letter,EnvMonarch", duplex},
+             "*UIConstraints: *PageSize EnvMonarch *Duplex DuplexTumble\n"),
+       {"*DefaultPageSize: EnvMonarch\n", "*DefaultPageRegion: EnvMonarch\n", "*DefaultDuplex: None\n",
+        "decision:Duplex=DuplexTumble not carried as None (conflicts with *PageSize EnvMonarch)"}, {}},
+      {ppdOf({"PageSize=EnvMonarch:EnvMonarch", "PageRegion=EnvMonarch:EnvMonarch", tumble}),
+       ppdOf({"PageSize=Letter:Letter,Monarch", "PageRegion=Letter:Letter,Monarch", tumble},
+             "*UIConstraints: *Duplex DuplexTumble *PageSize Monarch\n" + dimension("Monarch", "279 540")),
+       {"*DefaultPageSize: Letter\n", "*DefaultPageRegion: Letter\n", "*DefaultDuplex: DuplexTumble\n",
+        "decision:PageRegion=EnvMonarch not carried as Letter (follows the page size Letter)",
+        "log:Keeping new default: *PageSize/Letter (EnvMonarch as Monarch conflicts with *Duplex DuplexTumble of the new PPD)"},
+       {}},
+      {ppdOf({tumble, "MediaType=Film:Plain,Film"}, "*UIConstraints: *Duplex DuplexTumble *MediaType Film\n"),
+       ppdOf({duplex, "MediaType=Plain:Plain,Film"}, "*UIConstraints: *Duplex DuplexTumble *MediaType Film\n"),
+       {"*DefaultDuplex: DuplexTumble\n", "*DefaultMediaType: Film\n"}, {}},
+      {ppdOf({"Resolution=300dpi:300dpi"}), ppdOf({"MediaType=Glossy:Plain,Glossy", tumble},
+                                                  "*UIConstraints: *MediaType Glossy *Duplex\n"),
+       {"*DefaultMediaType: Glossy\n", "*DefaultDuplex: DuplexTumble\n"}, {}},
   };
   for (const auto& c : cases) {
     std::string log;
-    const std::string out = merge(c.newPPD, MemFile(c.oldPPD).path(), {}, &log);
+    MergeDecisions decisions;
+    const std::string out = merge(c.newPPD, MemFile(c.oldPPD).path(), OptionList{}, &log, &decisions);
+    for (const SettingDecision& decision : decisions) log += told(decision) + "\n";
     for (const std::string& text : c.present) {
-      const bool inLog = text.starts_with("log:");
-      EXPECT_NE((inLog ? log : out).find(inLog ? text.substr(4) : text), std::string::npos) << text << "\n" << out << log;
+      const bool inLog = text.starts_with("log:") || text.starts_with("decision:");
+      EXPECT_NE((inLog ? log : out).find(text.starts_with("log:") ? text.substr(4) : text), std::string::npos)
+          << text << "\n" << out << log;
     }
     for (const std::string& text : c.absent) EXPECT_EQ(out.find(text), std::string::npos) << text << "\n" << out;
+    EXPECT_EQ(merge(c.newPPD, MemFile(out).path()), out);
   }
 }
 

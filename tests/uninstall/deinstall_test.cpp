@@ -1,6 +1,7 @@
 // `setup -d` in the sandbox host: which queues go and what lpadmin and lpstat
 // are asked, names that must reach neither a shell nor a path outside the
 // product, and the product's files and directories with their log lines.
+#include "sandbox/preview_check.h"
 #include "sandbox/sandbox_host.h"
 
 namespace {
@@ -173,6 +174,16 @@ TEST(Deinstall, RemovesWhatTheInstallationLaidOutAndNothingBeyondIt) {
   host.makeSymlink("/srv/dir", "/opt/tam/etc/data");
   host.makeFifo("/opt/tam/ppd/sub/pipe");
 
+  // The preview asks nothing, removes nothing, runs no lpadmin, and logs what
+  // the removal then does.
+  const std::string before = hostListing(host, {"/var/log/Vela4.0_Preview"});
+  const RunResult preview = host.run({"/opt/tam/bin/setup", "-n", "-d"}, {.env = {"KORLPMODE=CUPS"}});
+  EXPECT_EQ(listingChanges(before, hostListing(host, {"/var/log/Vela4.0_Preview"})), "");
+  EXPECT_TRUE(host.exists("/dev/lab1"));
+  EXPECT_EQ(host.stubCalls(kLpadmin), std::vector<std::string>{});
+  EXPECT_EQ(preview.out.find("Do you want to delete"), std::string::npos) << preview.out;
+  const std::string forecast = host.readFile("/var/log/Vela4.0_PreviewLog");
+
   const RunResult result = runDeinstall(host);
   EXPECT_EQ(result.status, 0);
   EXPECT_NE(result.out.find("Do you want to delete Vela and any possible Vela printer queues?"), std::string::npos);
@@ -190,6 +201,7 @@ TEST(Deinstall, RemovesWhatTheInstallationLaidOutAndNothingBeyondIt) {
     lines += "Deleting directory: '/opt/tam/" + dir + "' - " + (dir == "ppd" ? "Not possible!" : "OK.") + "\n";
   lines += "Vela 4.0-0 has been un-installed from the system.\nFinishing Vela 4.0-0 installation : ";
   EXPECT_NE(host.log().find(lines), std::string::npos) << host.log();
+  EXPECT_EQ(comparableLog(forecast), comparableLog(host.log()));
   EXPECT_EQ(host.listDir("/opt/tam"), std::vector<std::string>{"ppd"});
   EXPECT_TRUE(host.exists("/opt/tam/ppd/sub/pipe"));
   for (const char* path : {"/usr/bin/korgsfilter", "/usr/share/cups/model/lab1", "/dev/lab1"})

@@ -1,0 +1,105 @@
+#!/usr/bin/env python3
+# The fleet summary of a roll-out: the playbook (vela.yml) runs it once on the
+# controller after every host has run setup and its report has come back. It
+# judges each host from its fetched JSON report, prints one table with a row
+# per host and writes the same as <prefix>.txt and <prefix>.json next to the
+# fetched logs, so the playbook can then fail the failed hosts with their
+# reason and mark as changed only the hosts whose report says so.
+#
+#   fleet_summary.py LOG_DIR REPORT_NAME PREFIX TITLE < runs.json
+#
+# runs.json lists {"host", "since", "error"} per host: since is the host's
+# clock just before setup ran (an older report is stale), error why the host
+# could not run setup at all.
+import json
+import os
+import sys
+
+COUNTS = [("updated", "updated"), ("upToDate", "up to date"), ("kept", "kept"),
+          ("noNewPPD", "no new PPD"), ("restored", "restored"), ("removed", "removed"),
+          ("settingsNotCarried", "defaults not carried")]
+
+
+def read_report(path):
+    """The report at path as a dict, or (None, why not)."""
+    try:
+        with open(path, encoding="utf-8") as f:
+            report = json.load(f)
+    except FileNotFoundError:
+        return None, "no report came back"
+    except (OSError, ValueError) as e:
+        return None, "the report is not JSON (%s)" % e
+    if not isinstance(report, dict):
+        return None, "the report is not a JSON object"
+    return report, ""
+
+
+def failure_of(report, since):
+    """Why the report says the host failed, or an empty text."""
+    started = str(report.get("started", ""))
+    if not started or started < since:
+        return "the report is stale (started %s, this run at %s)" % (started or "?", since)
+    if report.get("completed") is not True:
+        return "setup did not complete: %s" % report.get("reason", "no reason given")
+    kept = [q for q in report.get("queues") or [] if isinstance(q, dict) and q.get("outcome") == "kept"]
+    if kept:
+        return "queues kept as they were: " + "; ".join(
+            "%s (%s)" % (q.get("queue", "?"), q.get("reason", "no reason given")) for q in kept)
+    return ""
+
+
+def judge(run, log_dir, report_name):
+    """One row of the summary for one host's run."""
+    host = run.get("host", "?")
+    row = {"host": host, "outcome": "failed", "failed": True, "changed": False, "reason": ""}
+    row.update({key: 0 for key, _ in COUNTS})
+    report, why = read_report(os.path.join(log_dir, "%s_%s" % (host, report_name)))
+    if run.get("error"):
+        row["reason"] = run["error"]
+    elif report is None:
+        row["reason"] = why
+    else:
+        row["reason"] = failure_of(report, str(run.get("since", "")))
+        summary = report.get("summary") if isinstance(report.get("summary"), dict) else {}
+        row.update({key: int(summary.get(key, 0) or 0) for key, _ in COUNTS})
+        if not row["reason"]:
+            row["failed"] = False
+            row["changed"] = report.get("changed") is True
+            preview = report.get("preview") is True
+            row["outcome"] = ("would change" if preview else "changed") if row["changed"] else (
+                "no change" if preview else "unchanged")
+    row["reason"] = " ".join(str(row["reason"]).split())  # one line in the table
+    return row
+
+
+def table(rows, title, preview):
+    """The summary as aligned text: a title, a header, a row per host and the tally."""
+    header = ["host", "outcome"] + [label for _, label in COUNTS] + ["reason"]
+    lines = [[r["host"], r["outcome"]] + [str(r[key]) for key, _ in COUNTS] + [r["reason"]] for r in rows]
+    widths = [max(len(line[i]) for line in [header] + lines) for i in range(len(header) - 1)]
+    out = [title]
+    for line in [header] + lines:
+        out.append("  ".join(cell.ljust(width) for cell, width in zip(line, widths)) + "  " + line[-1])
+    changed = sum(1 for r in rows if r["changed"])
+    failed = sum(1 for r in rows if r["failed"])
+    out.append("%d host%s: %d %s, %d %s, %d failed" % (
+        len(rows), "" if len(rows) == 1 else "s", changed, "would change" if preview else "changed",
+        len(rows) - changed - failed, "no change" if preview else "unchanged", failed))
+    return "\n".join(line.rstrip() for line in out) + "\n"
+
+
+def main():
+    log_dir, report_name, prefix, title = sys.argv[1:5]
+    rows = [judge(run, log_dir, report_name) for run in json.load(sys.stdin)]
+    text = table(rows, title, "Preview" in report_name)
+    os.makedirs(log_dir, exist_ok=True)
+    with open(os.path.join(log_dir, prefix + ".txt"), "w", encoding="utf-8") as f:
+        f.write(text)
+    with open(os.path.join(log_dir, prefix + ".json"), "w", encoding="utf-8") as f:
+        json.dump({"title": title, "report": report_name, "hosts": rows}, f, indent=2)
+        f.write("\n")
+    sys.stdout.write(text)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,22 @@
+// Ending the run. Every exit of the flow and of the installation comes here,
+// so that each run, early ends included, leaves its report and prints its
+// summary before the log is closed.
+#include "driver/run_end.h"
+
+#include <cstdlib>
+
+#include "driver/run_account.h"
+#include "driver/run_report.h"
+#include "driver/run_summary.h"
+#include "driver/settings.h"
+#include "driver/update_log.h"
+
+void endRun() {
+  runAccount().finished = isoTimeNow();
+  const std::string path = runReportPath();
+  std::string error;
+  if (!writeRunReport(path, error)) logLine("Could not write the report " + path + ": " + error + ".");
+  printRunSummary(path, error);
+  if (settings().logOpen) UpdateLog::close();
+  std::exit(0);
+}

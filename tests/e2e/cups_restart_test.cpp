@@ -1,0 +1,128 @@
+// The CUPS restart of an upgrade on a busy print server: the real scheduler,
+// the product's queues on a slow backend, jobs printing while setup runs.
+// Every job reaches its printer once, the run restarts CUPS once, and what
+// the run holds is released, by a later run when this one was killed.
+#include <regex>
+
+#include "sandbox/slow_printing.h"
+#include "sandbox/upgrade_scenario.h"
+
+namespace {
+
+const std::vector<std::string> kProductQueues = {"lab1", "lab2"};
+const std::string kRecord = "/var/lib/Vela4.0_HeldJobs";
+
+long countOf(const std::string& text, const std::string& pattern) {
+  const std::regex re(pattern);
+  return std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator());
+}
+
+class BusyUpgrade : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_REAL_CUPS();
+    host_.emplace();
+    cups_.emplace(*host_);
+    ASSERT_EQ(prepareUpgradeHost(*host_, *cups_), "");
+    // Long enough a job that the first two still print when setup, even a
+    // sanitizer build of it on a busy machine, comes to its restart.
+    ASSERT_EQ(useSlowBackend(*host_, kProductQueues, 4), "");
+  }
+
+  RunResult runSetup(std::vector<std::string> argv = {}, std::vector<std::string> env = {}) {
+    argv.insert(argv.begin(), "/opt/tam/bin/setup");
+    return host_->run(argv, {.stdinText = "no\n", .env = env, .timeoutSeconds = 300});
+  }
+
+  // "printer lab1 is idle.  enabled since ..." and the like, per queue.
+  std::string printerLine(const std::string& queue) { return host_->run({"/usr/bin/lpstat", "-p", queue}).out; }
+
+  // Every job not ended, with its state reasons ("Alerts: job-hold-until-specified" when held).
+  std::string jobLines() { return host_->run({"/usr/bin/lpstat", "-l", "-o"}).out; }
+
+  std::optional<SandboxHost> host_;
+  std::optional<RealCups> cups_;
+};
+
+TEST_F(BusyUpgrade, JobsInPrintFinishOnceAndCupsRestartsOnce) {
+  const std::vector<std::string> jobs = submitJobs(*host_, kProductQueues, 6);
+  ASSERT_TRUE(waitUntilPrinting(*host_, 2, 30));
+  const RunResult run = runSetup();
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  const JobTally tally = tallyJobs(*host_, *cups_, jobs, 90);
+  EXPECT_EQ(tally.line(), (JobTally{.submitted = 6, .completedOnce = 6}).line());
+  const std::string log = host_->log();
+  EXPECT_EQ(countOf(log, "CUPS restart command:"), 1) << log;
+  // Jobs 3 to 6 wait while 1 and 2 print: held until the restart, then released.
+  EXPECT_EQ(countOf(log, "Holding job [3-6]: result=0\n"), 4) << log;
+  EXPECT_EQ(countOf(log, "Waited [0-9.]+ seconds until no job was printing \\(2 printing at first\\)\\.\n"), 1) << log;
+  EXPECT_EQ(countOf(log, "Releasing job [3-6]: result=0\n"), 4) << log;
+  EXPECT_FALSE(host_->exists(kRecord));
+}
+
+// A job that never ends with two behind it, and a job for the administrator's
+// stopped queue: a preview; a run that gives up waiting at its bound; runs
+// stopped and killed while they wait; then a run that releases what the
+// killed one held.
+TEST_F(BusyUpgrade, WaitIsBoundedAndHeldJobsAreReleasedEvenByTheNextRun) {
+  ASSERT_EQ(host_->run({"/usr/sbin/cupsdisable", "other"}).status, 0);
+  submitJobs(*host_, {"lab1"}, 1, kEndlessJobTitle);
+  ASSERT_TRUE(waitUntilPrinting(*host_, 1, 30));
+  submitJobs(*host_, {"lab1", "lab1", "other"}, 3);
+
+  // A preview only tells.
+  RunResult run = runSetup({"-n"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string forecast = host_->readFile("/var/log/Vela4.0_PreviewLog");
+  EXPECT_EQ(countOf(forecast, "CUPS would be restarted once no job is printing; jobs printing now: 1\\.\n"), 1)
+      << forecast;
+  EXPECT_EQ(countOf(forecast, "Holding job"), 0) << forecast;
+  EXPECT_EQ(countOf(forecast, "Would run: [^\n]*restart cups"), 1) << forecast;
+
+  run = runSetup({}, {"VELARESTARTWAIT=2"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::string log = host_->log();
+  EXPECT_EQ(countOf(log, "Waited 2 seconds for printing jobs to finish: 1 still printing, restarting CUPS anyway.\n"),
+            1) << log;
+  EXPECT_EQ(countOf(log, "CUPS restart command:"), 1) << log;
+  EXPECT_EQ(countOf(log, "Holding job [2-4]: result=0\n"), 3) << log;
+  EXPECT_EQ(countOf(log, "Releasing job [2-4]: result=0\n"), 3) << log;
+  EXPECT_FALSE(host_->exists(kRecord));
+  ASSERT_TRUE(cups_->waitUntilRunning(60));
+  // Started once before the restart and once after it, never finished.
+  ASSERT_TRUE(waitUntilPrinting(*host_, 2, 30)) << "the endless job did not start again";
+
+  // A run stopped while it waits releases what it held, without a restart.
+  const auto stopWhileWaiting = [&](const std::string& signal) {
+    return host_->shell("rm /var/log/Vela4.0_UpdateLog; /opt/tam/bin/setup </dev/null >/dev/null 2>&1 & "
+                        "for i in $(seq 600); do [ \"$(grep -sc '^Holding job' /var/log/Vela4.0_UpdateLog)\" = 3 ] "
+                        "&& break; sleep 0.1; done; kill -" + signal + " $!; wait $!; exit 0");
+  };
+  ASSERT_EQ(stopWhileWaiting("TERM").status, 0);
+  log = host_->log();
+  EXPECT_EQ(countOf(log, "Stopped by signal 15 while waiting for printing jobs: CUPS is not restarted.\n"), 1) << log;
+  EXPECT_EQ(countOf(log, "Releasing job [2-4]: result=0\n|CUPS restart command"), 3) << log;
+  EXPECT_EQ(countOf(jobLines(), "job-hold-until-specified"), 0) << jobLines();
+  EXPECT_FALSE(host_->exists(kRecord));
+
+  // A run killed while it waits cannot release: its record tells the next run.
+  ASSERT_EQ(stopWhileWaiting("KILL").status, 0);
+  EXPECT_TRUE(host_->exists(kRecord));
+  EXPECT_EQ(countOf(jobLines(), "job-hold-until-specified"), 3) << jobLines();
+
+  const RunResult next = runSetup({"-d"});
+  ASSERT_EQ(next.status, 0) << next.err;
+  log = host_->log();
+  EXPECT_LT(log.find("Jobs held by an earlier run that did not finish: 3.\n"), log.find("System Scheduler")) << log;
+  EXPECT_EQ(countOf(log, "Releasing job [2-4]: result=0\n"), 3) << log;
+  EXPECT_EQ(countOf(jobLines(), "job-hold-until-specified"), 0) << jobLines();
+  for (const std::string& queue : kProductQueues) {
+    EXPECT_NE(printerLine(queue).find("enabled"), std::string::npos) << printerLine(queue);
+  }
+  EXPECT_NE(printerLine("other").find("disabled"), std::string::npos) << printerLine("other");
+  EXPECT_EQ(countOf(host_->run({"/usr/bin/lpstat", "-a"}).out, "accepting requests"), 3);
+  EXPECT_FALSE(host_->exists(kRecord));
+}
+
+}  // namespace

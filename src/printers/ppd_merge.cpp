@@ -45,7 +45,8 @@ struct MergeContext {
 // keyword (without '*') follows the carried page size.
 bool followsPageSize(std::string_view name, const MergeContext& context) {
   const bool geometry = name == "PageRegion" || name == "ImageableArea" || name == "PaperDimension";
-  return geometry && !context.pageSize.empty() && context.offered.names(name, context.pageSize);
+  return geometry && !context.pageSize.empty() && context.offered.names(name, context.pageSize) &&
+         fitsDefaultLine(name, context.pageSize);
 }
 
 // An imageable-area or paper-dimension default outside the blocks that is

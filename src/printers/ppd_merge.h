@@ -15,6 +15,9 @@
 
 // Widths of libcups' option keyword and choice name fields.
 inline constexpr std::size_t kOptionNameLimit = 40;
+// The longest line a PPD may hold, without its line end: libcups refuses a
+// PPD with a longer one. A carried default's "*Default" line stays within it.
+inline constexpr std::size_t kPpdLineLimit = 255;
 // A keyword from a "*Default" line (after its '*') and its value.
 inline constexpr std::size_t kDefaultKeywordLimit = 78;
 inline constexpr std::size_t kDefaultValueLimit = 79;

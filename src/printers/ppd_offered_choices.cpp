@@ -2,8 +2,15 @@
 // keyword that follows a main keyword on a line of its own ("*MediaType
 // Glossy/Glossy Paper: ..."), wherever in the file it stands, as libcups
 // reads it too. Page sizes also appear as "*ImageableArea Letter" and
-// "*PaperDimension Letter" lines, which the page-size defaults follow.
+// "*PaperDimension Letter" lines, which the page-size defaults follow. A
+// carried custom value is whatever the old PPD's default line held; it is
+// offered only when the new PPD's default line can hold it too.
 #include "printers/ppd_offered_choices.h"
+
+#include <algorithm>
+#include <string>
+
+#include "printers/ppd_merge.h"
 
 namespace {
 
@@ -30,6 +37,16 @@ bool splitChoiceLine(std::string_view line, std::string_view& keyword, std::stri
 
 }  // namespace
 
+// A line longer than the limit makes libcups refuse the whole PPD; a control
+// character makes cupstestppd refuse it, and a line end or a NUL byte would
+// cut the line short in any reading. Bytes above 127 stay: libcups takes them.
+bool fitsDefaultLine(std::string_view keyword, std::string_view value) {
+  const std::size_t length = ("*Default" + std::string(keyword) + ": ").size() + value.size();
+  const auto isControl = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; };
+  return length <= kPpdLineLimit && std::none_of(keyword.begin(), keyword.end(), isControl) &&
+         std::none_of(value.begin(), value.end(), isControl);
+}
+
 OfferedChoices::OfferedChoices(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) {
     std::string_view keyword, choice;
@@ -43,6 +60,7 @@ bool OfferedChoices::names(std::string_view keyword, std::string_view choice) co
 }
 
 bool OfferedChoices::offers(std::string_view keyword, std::string_view value) const {
+  if (!fitsDefaultLine(keyword, value)) return false;
   if (!value.starts_with("Custom.")) return names(keyword, value);
   const std::string_view sizeKeyword = keyword == "PageRegion" ? std::string_view("PageSize") : keyword;
   return value.size() > 7 && names("Custom" + std::string(sizeKeyword), "True");

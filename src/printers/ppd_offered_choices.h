@@ -10,6 +10,10 @@
 #include <unordered_set>
 #include <vector>
 
+// Whether "*Default<keyword>: <value>" is a line a PPD can hold: within
+// kPpdLineLimit and without control characters.
+bool fitsDefaultLine(std::string_view keyword, std::string_view value);
+
 class OfferedChoices {
  public:
   // Collects the "*Keyword Choice[/Text]: ..." lines of the PPD's lines.
@@ -17,9 +21,10 @@ class OfferedChoices {
 
   // Whether the PPD has a "*<keyword> <choice>" line.
   bool names(std::string_view keyword, std::string_view choice) const;
-  // Whether value is a choice of the option: a named one, or a "Custom.<v>"
-  // value where the PPD accepts custom values for it ("*CustomPageSize True"
-  // for page sizes and regions, "*Custom<keyword> True" for the others).
+  // Whether value is a choice of the option that its default line can hold:
+  // a named one, or a "Custom.<v>" value where the PPD accepts custom values
+  // for it ("*CustomPageSize True" for page sizes and regions,
+  // "*Custom<keyword> True" for the others).
   bool offers(std::string_view keyword, std::string_view value) const;
 
  private:

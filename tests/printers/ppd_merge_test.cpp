@@ -153,6 +153,14 @@ TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
                                   "*CloseGroup: InstallableOptions\n";
   const std::string geometry = "*DefaultImageableArea: A4\n*ImageableArea A4: \"0 0 1 1\"\n*ImageableArea Letter: "
                                "\"0 0 1 1\"\n*DefaultPaperDimension: A4\n*PaperDimension A4: \"1 1\"\n";
+  // Custom codes whose default lines, written without a blank after the colon, are 254 and 255 characters
+  // long: written anew with the blank, the first just fits a PPD line and the second does not.
+  const std::string custom = "*CustomUserCode True: \"x\"\n*CustomPassword True: \"x\"\n";
+  const std::string fits = "Custom." + std::string(230, '7'), tooLong = "Custom." + std::string(231, '7');
+  const auto unspaced = [](std::string ppd) {
+    for (std::size_t at; (at = ppd.find(": Custom.")) != std::string::npos;) ppd.erase(at + 1, 1);
+    return ppd;
+  };
   const struct {
     std::string oldPPD, newPPD;
     std::vector<std::string> present, absent;  // in the output, or in the log when the text starts with "log:"
@@ -170,6 +178,15 @@ TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
        {"*DefaultUserCode: Custom.acc42\n"}, {}},
       {ppdOf({"Password=Custom.1234:None"}, "*CustomPassword True: \"x\"\n"), ppdOf({"Password=None:None"}),
        {"*DefaultPassword: None\n", "log:*Password/None (Custom.1234 is not offered"}, {}},
+      {unspaced(ppdOf({"UserCode=" + tooLong + ":None", "Password=" + fits + ":None"}, custom)),
+       ppdOf({"UserCode=None:None", "Password=None:None"}, custom),
+       {"*DefaultUserCode: None\n", "*DefaultPassword: " + fits + "\n",
+        "log:processNewPPD: Keeping new default: *UserCode/None (" + tooLong + " is not offered by the new PPD).\n"},
+       {tooLong}},
+      {ppdOf({"UserCode=Custom.M\xfcller:None", "Password=Custom.12\x01\x1c" "34:None"}, custom),
+       ppdOf({"UserCode=None:None", "Password=None:None"}, custom),
+       {"*DefaultUserCode: Custom.M\xfcller\n", "*DefaultPassword: None\n",
+        "log:*Password/None (Custom.12\x01\x1c" "34 is not"}, {}},
       {ppdOf({"MediaType=Glossy:Plain,Glossy", "Duplex=None:None,DuplexTumble"}), ppdOf({"MediaType=Plain:Plain,Bond"}),
        {"*DefaultMediaType: Plain\n",
         "log:processNewPPD: Keeping new default: *MediaType/Plain (Glossy is not offered by the new PPD).\n",

@@ -245,7 +245,8 @@ TEST_F(UpgradeWithRealCups, RerunsKeepEveryBackupAndRestoreSwapsBackAndForth) {
     const std::string lab1 = host_->readFile(ppdOf("lab1"));
     const RunResult restore = runSetup({"-r"});
     EXPECT_EQ(outcomes(restore).at("lab1"), "not-restored");
-    for (const nlohmann::json& q : report().at("queues")) {
+    const nlohmann::json refused = report();
+    for (const nlohmann::json& q : refused.at("queues")) {
       EXPECT_TRUE(q.at("queue") != "lab1" || q.value("reason", "").find(why) != std::string::npos) << q.dump();
     }
     EXPECT_EQ(host_->readFile(ppdOf("lab1")), lab1);

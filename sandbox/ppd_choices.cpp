@@ -66,6 +66,20 @@ std::string pageSizeToChoose(const PpdOption& sizes, const PpdFacts& old, const 
   return otherChoice(sizes);
 }
 
+// Options never chosen: the page region follows the page size; libcups
+// unmarks the input slot when manual feed is marked, so choosing both would
+// keep neither.
+std::set<std::string> chosenByNone() { return {"PageRegion", "ManualFeed"}; }
+
+// Adds a setting for an option not yet taken, when there is a value.
+auto chooser(std::vector<CorpusSetting>& settings, std::set<std::string>& taken) {
+  return [&settings, &taken](const std::string& option, const std::string& value) {
+    if (value.empty() || taken.contains(option)) return;
+    settings.push_back({option, value});
+    taken.insert(option);
+  };
+}
+
 }  // namespace
 
 // The PPD's blocks and declarations, line by line.
@@ -118,14 +132,8 @@ bool sameSize(const PpdFacts& a, const std::string& size, const PpdFacts& b, con
 // A JCL option first: it is the one most often lost.
 std::vector<CorpusSetting> choicesFor(const PpdFacts& facts) {
   std::vector<CorpusSetting> settings;
-  // The page region follows the page size; libcups unmarks the input slot
-  // when manual feed is marked, so choosing both would keep neither.
-  std::set<std::string> taken = {"PageRegion", "ManualFeed"};
-  const auto take = [&](const std::string& option, const std::string& value) {
-    if (value.empty() || taken.contains(option)) return;
-    settings.push_back({option, value});
-    taken.insert(option);
-  };
+  std::set<std::string> taken = chosenByNone();
+  const auto take = chooser(settings, taken);
   const auto jcl = std::find_if(facts.options.begin(), facts.options.end(),
                                 [](const PpdOption& o) { return o.jcl && !otherChoice(o).empty(); });
   if (jcl != facts.options.end()) take(jcl->keyword, otherChoice(*jcl));
@@ -153,12 +161,8 @@ std::vector<CorpusSetting> choicesFor(const PpdFacts& facts) {
 // The page size and duplex first: they are the ones a driver upgrade tests.
 std::vector<CorpusSetting> generationChoicesFor(const PpdFacts& old, const PpdFacts& fresh) {
   std::vector<CorpusSetting> settings;
-  std::set<std::string> taken = {"PageRegion", "ManualFeed"};
-  const auto take = [&](const std::string& option, const std::string& value) {
-    if (value.empty() || taken.contains(option)) return;
-    settings.push_back({option, value});
-    taken.insert(option);
-  };
+  std::set<std::string> taken = chosenByNone();
+  const auto take = chooser(settings, taken);
   if (const PpdOption* sizes = optionOf(old, "PageSize")) take("PageSize", pageSizeToChoose(*sizes, old, fresh));
   if (const PpdOption* duplex = optionOf(old, "Duplex")) {
     take("Duplex", offers(old, "Duplex", "DuplexTumble") ? "DuplexTumble" : otherChoice(*duplex));

@@ -78,6 +78,15 @@ class SandboxHost {
   // Starts argv in the background; it lives until the sandbox ends.
   void startBackground(const std::vector<std::string>& argv);
 
+  // What the view itself has changed below path, however the real machine's
+  // own files change meanwhile: a line for each entry that the overlay's upper
+  // layer holds there (made, rewritten, chmod-ed, or "gone" when removed) and
+  // for each entry of the view's own /tmp, which starts empty. An entry only
+  // copied up, with the real machine's type, mode, owner, time and bytes, is
+  // left out. Sorted by path; files show size, inode, change time and a
+  // checksum, so that a write, chmod, chown or rename shows.
+  std::string changedEntries(std::string_view below = "/") const;
+
   // The update log of a root run.
   std::string log() const { return readFile("/var/log/Vela4.0_UpdateLog"); }
 

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "sandbox/fleet.h"
+#include "sandbox/preview_check.h"
 #include "sandbox/upgrade_scenario.h"
 
 namespace {
@@ -49,18 +50,20 @@ std::string summaryRows(Fleet& fleet, const std::string& prefix) {
       .out;
 }
 
-// Records what the product, CUPS and the last run's log and report are on
-// host (names, modes, link targets, contents; not the files the scheduler
-// itself rewrites) and returns how that differs from the record before.
+// Records what the host itself has changed in the product, CUPS and the
+// last run's log and report (not the files the scheduler itself rewrites)
+// and returns how that differs from the record before.
 std::string fingerprintChanges(SandboxHost& host) {
-  const std::string paths = "opt/tam etc/cups var/tmp tmp usr/bin/korgsfilter var/log/Vela4.0_Update*";
-  const std::string notCupsd = "! -name 'printers.conf*' ! -name 'subscriptions.conf*'";
-  return host
-      .shell("cd / && { find " + paths + " -xdev " + notCupsd + " -printf '%p %m %l\\n' 2>/dev/null; find " + paths +
-             " -xdev -type f " + notCupsd + " -exec md5sum {} + 2>/dev/null; } | sort >/root/fingerprint.new; "
-             "[ ! -f /root/fingerprint ] || diff /root/fingerprint /root/fingerprint.new; "
-             "mv /root/fingerprint.new /root/fingerprint")
-      .out;
+  std::string now;
+  for (const char* path : {"/opt/tam", "/etc/cups", "/var/tmp", "/tmp", "/usr/bin/korgsfilter",
+                           "/var/log/Vela4.0_UpdateLog", "/var/log/Vela4.0_UpdateReport.json"}) {
+    std::istringstream lines(host.changedEntries(path));
+    for (std::string line; std::getline(lines, line);)
+      if (!has(line, "/printers.conf") && !has(line, "/subscriptions.conf")) now += line + "\n";
+  }
+  const std::string before = host.exists("/root/fingerprint") ? host.readFile("/root/fingerprint") : now;
+  host.writeFile("/root/fingerprint", now);
+  return listingChanges(before, now);
 }
 
 // Each line of the written text summary is among the printed lines (JSON

@@ -52,7 +52,11 @@ vela_debian_root() {
   fi
   # Mount points for the source and the build tree of a build inside it.
   mkdir -p -- "$making/root/src" "$making/root/out"
-  mv -T -- "$making/root" "$root"
+  if ! mv -T -- "$making/root" "$root" 2>/dev/null; then
+    # Another run made the same root first: that one is kept.
+    [ -d "$root" ] || { echo "cannot keep the Debian root $root" >&2; return 1; }
+    rm -rf -- "$making/root"
+  fi
   rmdir -- "$making"
   printf '%s\n' "$root"
 }

@@ -1,7 +1,8 @@
 // CUPS version detection. The running scheduler names its version in the
-// "Server:" header of its HTTP answer; failing that, cups-config, the printer
-// configuration, the documentation and the test pages are read in turn, and
-// 1.4 is assumed when nothing tells.
+// "Server:" header of its HTTP answer (asked with a netcat program, or
+// through libcups where the host has none); failing that, cups-config, the
+// printer configuration, the documentation and the test pages are read in
+// turn, and 1.4 is assumed when nothing tells.
 #include "discovery/cups_version.h"
 
 #include <strings.h>

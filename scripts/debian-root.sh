@@ -62,14 +62,14 @@ vela_debian_root() {
 }
 
 # vela_in_root ROOT SCRIPT [FROM:AT[:ro]]...: runs SCRIPT with sh inside ROOT,
-# with /proc of its own and each directory FROM of this machine mounted at AT
+# with /proc and an empty /tmp of its own and each directory FROM of this machine mounted at AT
 # (read-only with ":ro"; FROM holds no ":"). The mounts live only in a
 # private mount namespace: the kept root gains nothing but what SCRIPT writes.
 vela_in_root() {
   unshare --mount --propagation private sh -c '
     root=$1 script=$2
     shift 2
-    mount -t proc proc "$root/proc" || exit 1
+    mount -t proc proc "$root/proc" && mount -t tmpfs tmpfs "$root/tmp" || exit 1
     for bind in "$@"; do
       from=${bind%%:*} rest=${bind#*:}
       at=${rest%:ro}

@@ -33,7 +33,7 @@ newest() {
 for family in GLIBC:$max_glibc GLIBCXX:$max_glibcxx CXXABI:$max_cxxabi; do
   name=${family%%:*} limit=${family#*:}
   need=$(newest "$name")
-  echo "needs ${name}_${need:-none} (at most ${name}_$limit allowed)"
+  if [ -n "$need" ]; then echo "needs ${name}_$need (at most ${name}_$limit allowed)"; else echo "needs no ${name}_ version"; fi
   if [ -n "$need" ] && newer "$need" "$limit"; then fault "${name}_$need is newer than ${name}_$limit"; fi
 done
 

@@ -108,15 +108,15 @@ bool makePrivateDev(const std::string& dev) {
 }
 
 // pid 1 of the view: builds it, reports ready, then reaps orphans forever.
-[[noreturn]] void runViewInit(const std::string& base, int reportFd) {
+[[noreturn]] void runViewInit(const std::string& base, const std::string& lowerRoot, int reportFd) {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   const std::string layers = base + "/layers";
   const std::string root = base + "/root";
   if (::mount("sandbox-layers", layers.c_str(), "tmpfs", 0, "mode=0700") != 0) failChild(reportFd, errnoText("mount tmpfs for the overlay layers"));
   ::mkdir((layers + "/upper").c_str(), 0755);
   ::mkdir((layers + "/work").c_str(), 0755);
-  const std::string options = "lowerdir=/,upperdir=" + layers + "/upper,workdir=" + layers + "/work";
-  if (::mount("sandbox-root", root.c_str(), "overlay", 0, options.c_str()) != 0) failChild(reportFd, errnoText("mount overlay of /"));
+  const std::string options = "lowerdir=" + lowerRoot + ",upperdir=" + layers + "/upper,workdir=" + layers + "/work";
+  if (::mount("sandbox-root", root.c_str(), "overlay", 0, options.c_str()) != 0) failChild(reportFd, errnoText("mount overlay of " + lowerRoot));
   if (::mount("proc", (root + "/proc").c_str(), "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0) failChild(reportFd, errnoText("mount /proc"));
   if (!makePrivateDev(root + "/dev")) failChild(reportFd, errnoText("make a private /dev"));
   if (::mount("/sys", (root + "/sys").c_str(), nullptr, MS_BIND | MS_REC | MS_RDONLY, nullptr) != 0) failChild(reportFd, errnoText("bind /sys"));
@@ -165,7 +165,7 @@ const std::string& SandboxHost::unavailableReason() {
   return reason;
 }
 
-SandboxHost::SandboxHost() {
+SandboxHost::SandboxHost(std::string lowerRoot) {
   char templ[] = "/tmp/vela-sandbox-XXXXXX";
   if (::mkdtemp(templ) == nullptr) throw std::runtime_error(errnoText("mkdtemp"));
   base_ = templ;
@@ -184,7 +184,7 @@ SandboxHost::SandboxHost() {
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) failChild(pipeFds[1], errnoText("make mounts private"));
     const pid_t init = ::fork();
     if (init < 0) failChild(pipeFds[1], errnoText("fork pid 1"));
-    if (init == 0) runViewInit(base_, pipeFds[1]);
+    if (init == 0) runViewInit(base_, lowerRoot, pipeFds[1]);
     const std::string pidText = "P" + std::to_string(init) + "\n";
     writeAll(pipeFds[1], pidText);
     ::close(pipeFds[1]);

@@ -1,6 +1,6 @@
 // A throwaway view of this machine for behaviour tests. Each SandboxHost has
 // its own mount, pid, network (loopback up), UTS and IPC namespaces, an
-// overlay of / whose upper layer lives on a tmpfs of its own, a fresh /proc
+// overlay of / (or of another root directory) whose upper layer lives on a tmpfs of its own, a fresh /proc
 // and an empty /tmp. Whatever a test or the installer writes stays in the
 // overlay and is gone with the object; nothing reaches the real machine.
 // Every file operation below happens inside the view (chrooted), so links
@@ -40,7 +40,9 @@ class SandboxHost {
   // True when CI=true: a sandbox test may not skip there.
   static bool onCi();
 
-  SandboxHost();
+  // lowerRoot: the directory the view shows beneath its overlay, / (this
+  // machine) unless another system's root is given (a Debian root, say).
+  explicit SandboxHost(std::string lowerRoot = "/");
   ~SandboxHost();
   SandboxHost(const SandboxHost&) = delete;
   SandboxHost& operator=(const SandboxHost&) = delete;

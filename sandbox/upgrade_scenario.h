@@ -4,6 +4,7 @@
 // chose, and one queue of another maker.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -29,10 +30,23 @@ inline ScenarioQueue foreignQueue() {
   return {"other", VELA_SOURCE_DIR "/sandbox/other-laser.ppd", {"PageSize=Legal", "Duplex=DuplexTumble"}};
 }
 
-// The whole host before the upgrade: the product and every queue, made with
-// the real lpadmin. Empty on success, else what failed.
-inline std::string prepareUpgradeHost(SandboxHost& host, RealCups& cups) {
-  host.installProduct("/opt/tam");
+// What lpoptions must show after the upgrade. The administrator's choices
+// (the JCL toner saver among them) and the old PPD's untouched defaults are
+// carried over; OutputBin is new in this generation and keeps the new PPD's
+// default.
+inline const std::map<std::string, std::map<std::string, std::string>>& expectedAfterUpgrade() {
+  static const std::map<std::string, std::map<std::string, std::string>> expected = {
+      {"lab1", {{"PageSize", "A5"}, {"Duplex", "DuplexTumble"}, {"InputSlot", "Tray1"}, {"Resolution", "300dpi"},
+                {"OutputBin", "FaceDown"}, {"JCLEconomode", "On"}}},
+      {"lab2", {{"PageSize", "Legal"}, {"Duplex", "DuplexNoTumble"}, {"InputSlot", "Manual"},
+                {"Resolution", "1200dpi"}, {"OutputBin", "FaceDown"}, {"JCLEconomode", "On"}}},
+  };
+  return expected;
+}
+
+// Every queue of the scenario, made with the real lpadmin. Empty on
+// success, else what failed.
+inline std::string makeScenarioQueues(SandboxHost& host, RealCups& cups) {
   std::vector<ScenarioQueue> queues = productQueues();
   queues.push_back(foreignQueue());
   for (const ScenarioQueue& queue : queues) {
@@ -42,4 +56,10 @@ inline std::string prepareUpgradeHost(SandboxHost& host, RealCups& cups) {
     if (!failed.empty()) return failed;
   }
   return {};
+}
+
+// The whole host before the upgrade: the product and every queue.
+inline std::string prepareUpgradeHost(SandboxHost& host, RealCups& cups) {
+  host.installProduct("/opt/tam");
+  return makeScenarioQueues(host, cups);
 }

@@ -16,4 +16,5 @@ apt-get install -y -qq --no-install-recommends \
   cups cups-client cups-filters cups-bsd openprinting-ppds foomatic-db-compressed-ppds \
   netcat-openbsd gzip tar procps iproute2 util-linux openssh-server openssh-client \
   clang libclang-rt-14-dev groff-base man-db ansible-core \
+  mmdebstrap debootstrap debian-archive-keyring binutils perl \
   >/dev/null

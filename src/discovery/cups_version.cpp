@@ -1,7 +1,8 @@
 // CUPS version detection. The running scheduler names its version in the
-// "Server:" header of its HTTP answer; failing that, cups-config, the printer
-// configuration, the documentation and the test pages are read in turn, and
-// 1.4 is assumed when nothing tells.
+// "Server:" header of its HTTP answer (asked with a netcat program, or
+// through libcups where the host has none); failing that, cups-config, the
+// printer configuration, the documentation and the test pages are read in
+// turn, and 1.4 is assumed when nothing tells.
 #include "discovery/cups_version.h"
 
 #include <strings.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 
 #include "discovery/command_locator.h"
+#include "discovery/scheduler_head.h"
 #include "discovery/temp_file.h"
 #include "driver/regular_file.h"
 #include "driver/settings.h"
@@ -131,14 +133,15 @@ std::optional<int> versionFromDocDir(std::string& dir) {
 
 std::string firstPresent(const char* first, const char* second) { return present(first) ? first : second; }
 
-std::string netcatProgram() {
+// The product's own netcat copy, else the host's nc; nothing when neither is there.
+std::optional<std::string> netcatProgram() {
   const std::string& sourceDir = settings().sourceDir;
   if (!sourceDir.empty()) {
     const std::string own = sourceDir + "/kornc";
     if (own.size() <= kNetcatPathLimit && present(own)) return own;
   }
   if (present("/opt/tam/bin/kornc")) return "/opt/tam/bin/kornc";
-  return locateCommand("nc").value_or("nc");
+  return locateCommand("nc");
 }
 
 }  // namespace
@@ -202,8 +205,13 @@ int getCupsVersionFromHttp() {
   if (!answer) return 0;
   // A scheduler that takes the connection and never ends it must not hold
   // the run: the probe is given up, and what had arrived is still read.
+  // Without a netcat program, libcups sends the same request.
   bool gaveUp = false;
-  runShellBounded(httpProbeScript(netcatProgram(), *answer), kHttpProbeSeconds, gaveUp);
+  if (const std::optional<std::string> netcat = netcatProgram()) {
+    runShellBounded(httpProbeScript(*netcat, *answer), kHttpProbeSeconds, gaveUp);
+  } else {
+    askSchedulerHead(*answer, kHttpProbeSeconds, gaveUp);
+  }
   if (gaveUp) logLine(strFormat("The HTTP probe of the CUPS version gave up after %u seconds.", kHttpProbeSeconds));
   std::FILE* file = openRegularFile(*answer);
   if (file == nullptr) {

@@ -21,15 +21,14 @@ int runShell(const std::string& command) {
 
 int runHostCommand(const std::string& command) { return host().runCommand(command); }
 
-int runShellBounded(const std::string& command, unsigned seconds, bool& gaveUp) {
+int runBounded(const std::function<int()>& body, unsigned seconds, bool& gaveUp) {
   gaveUp = false;
   std::fflush(nullptr);
   const pid_t child = fork();
   if (child < 0) return -1;
   if (child == 0) {
     setpgid(0, 0);  // a group of its own, so that all of it can be ended
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
+    _exit(body());
   }
   setpgid(child, child);
   int status = 0;
@@ -44,6 +43,15 @@ int runShellBounded(const std::string& command, unsigned seconds, bool& gaveUp) 
   }
   gaveUp = true;
   return -1;
+}
+
+int runShellBounded(const std::string& command, unsigned seconds, bool& gaveUp) {
+  return runBounded(
+      [&command] {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        return 127;
+      },
+      seconds, gaveUp);
 }
 
 static bool isPlainShellChar(char c) {

@@ -2,11 +2,14 @@
 // process list, the CUPS version from each source, the CUPS restart with each service manager.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "discovery/cups_dirs.h"
 #include "discovery_host.h"
+#include "sandbox/real_cups.h"
 #include "driver/settings.h"
 
 TEST(PrintSystemHost, ProcessesScriptsAndLpdDecide) {
@@ -77,6 +80,36 @@ TEST(CupsVersionHost, EachSourceInTurn) {
     if (c.path.starts_with("/usr/share/cups/doc")) host.makeDirs("/etc/cups/printers.conf");            // so passed
     runDiscovery(host, {c.logLine + "\n"}, {"CUPS Version : 1000 //"});  // not from the unusable cups-config
     if (c.path.ends_with("nc")) { EXPECT_EQ(host.stubCalls(c.path), std::vector<std::string>{c.path + " localhost 631"}); }
+  }
+}
+
+// Without any netcat program the scheduler is asked through libcups, before
+// CUPS has written a printer configuration; a peer on port 631 that never
+// ends its answer is given up within the probe's bound.
+TEST(CupsVersionHost, WithoutNetcatLibcupsAsksTheScheduler) {
+  REQUIRE_REAL_CUPS();
+  const std::string trickle =
+      "use IO::Socket::INET; my $s = IO::Socket::INET->new(LocalPort => 631, Listen => 1, ReuseAddr => 1) or die;"
+      "while (my $c = $s->accept) { $c->autoflush(1); print $c \"HTTP/1.1 200 OK\\r\\n\"; sleep 1 while print $c \"X: y\\r\\n\"; }";
+  const struct { bool realScheduler; std::vector<std::string> lines; } cases[] = {
+      {true, {"CUPS Header Version : 2400//HTTP\n"}},
+      {false, {"The HTTP probe of the CUPS version gave up after 5 seconds.\n",
+               "CUPS Version : 1400// CUPS Version not found. Reset to 1.4\n"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.realScheduler ? "cupsd" : "a peer that never ends its answer");
+    SandboxHost host;
+    std::optional<RealCups> cups;
+    if (c.realScheduler) cups.emplace(host);
+    prepareDiscoveryHost(host, true);
+    for (const char* nc : {"/bin/nc", "/usr/bin/nc", "/usr/bin/netcat", "/usr/bin/nc.openbsd"}) host.remove(nc);
+    if (!c.realScheduler) {
+      host.startBackground({"/usr/bin/perl", "-e", trickle});
+      ASSERT_EQ(host.shell("for i in $(seq 50); do ss -ltn | grep -q ':631 ' && exit 0; sleep 0.1; done; exit 1").status, 0);
+    }
+    const auto started = std::chrono::steady_clock::now();
+    runDiscovery(host, c.lines, {"CUPS Version : 1000"});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
   }
 }
 

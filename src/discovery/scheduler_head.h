@@ -1,0 +1,12 @@
+// Asking the local scheduler for its HTTP headers through libcups, for hosts
+// that have no netcat program to ask with (RHEL installs none by default).
+#pragma once
+
+#include <string>
+
+// Sends "HEAD / HTTP/1.1" with "Connection: Close" to port 631 of the local
+// host, once, in a child process that is given up after seconds, and writes
+// the answer's "Server:" header line to outputFile as netcat would have
+// written the answer. Returns the child's raw wait status, -1 when it could
+// not run or was given up (gaveUp is then set).
+int askSchedulerHead(const std::string& outputFile, unsigned seconds, bool& gaveUp);

@@ -69,7 +69,7 @@ std::string summaryRows(Fleet& fleet, const std::string& prefix) {
       .run({"/usr/bin/python3", "-c",
             "import json, sys\nfor r in json.load(open(sys.argv[1]))['hosts']:\n"
             "  counts = [k for k in ('updated', 'upToDate', 'kept', 'noNewPPD', 'restored', 'removed') if r[k]]\n"
-            "  print(r['host'], r['wave'], r['outcome'], ','.join(counts) or '-', r['reason'])",
+            "  print(r['host'], json.dumps(r['wave']), r['outcome'], ','.join(counts) or '-', r['reason'])",
             std::string(kLogs) + "/" + prefix + ".json"})
       .out;
 }

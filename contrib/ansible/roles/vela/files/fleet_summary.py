@@ -56,8 +56,9 @@ def failure_of(report, since):
 def judge(run, log_dir, report_name):
     """One row of the summary for one host's run."""
     host = run.get("host", "?")
-    row = {"host": host, "wave": run.get("wave"), "outcome": "failed", "failed": True, "changed": False,
-           "reason": ""}
+    wave = str(run.get("wave", ""))  # Ansible hands numbers of facts over as text
+    row = {"host": host, "wave": int(wave) if wave.isdigit() else None, "outcome": "failed", "failed": True,
+           "changed": False, "reason": ""}
     row.update({key: 0 for key, _ in COUNTS})
     if run.get("notReached"):
         row.update(outcome=NOT_REACHED, failed=False, reason=run["notReached"])

@@ -118,3 +118,18 @@ std::string Fleet::inventoryLines() const {
   }
   return lines;
 }
+
+void Fleet::stageRollOut(const std::string& moreInventory) {
+  controller_->copyIn(VELA_ARCHIVE, "/srv/fleet/vela.tar.gz");
+  controller_->copyIn(VELA_SOURCE_DIR "/contrib/ansible", "/srv/fleet");
+  controller_->writeFile("/srv/fleet/hosts", "[print_servers]\n" + inventoryLines() + moreInventory);
+}
+
+RunResult Fleet::rollOut(const std::string& options) {
+  RunOptions bounded;
+  bounded.timeoutSeconds = 600;
+  bounded.env = {"ANSIBLE_FORCE_COLOR=0", "ANSIBLE_NOCOLOR=1"};
+  return controller_->shell(std::string("ansible-playbook -i /srv/fleet/hosts /srv/fleet/vela.yml -e vela_log_dir=") +
+                                kLogs + " -e vela_archive=/srv/fleet/vela.tar.gz " + options,
+                            bounded);
+}

@@ -1,4 +1,4 @@
-// Print servers reached over SSH, for the roll-out playbook's test: a
+// Print servers reached over SSH, for the roll-out playbook's test and benchmark: a
 // controller view and one view per host, each host joined to the controller
 // by a veth pair of its own that lives only in the two views' network
 // namespaces (198.18.0.0/24, no interface or address ever appears on the real
@@ -22,6 +22,8 @@ class Fleet {
  public:
   // The controller's private key, in the controller view.
   static constexpr const char* kKey = "/root/.ssh/fleet_key";
+  // Where the roll-out's fetched logs and fleet summary go on the controller.
+  static constexpr const char* kLogs = "/srv/fleet/logs";
 
   // Empty when sshd, ssh and ansible-playbook are at hand, else what is missing.
   static std::string unavailableReason();
@@ -35,6 +37,11 @@ class Fleet {
   SandboxHost& host(const std::string& name);
   // One inventory line per host: its address, root with the key, su to become.
   std::string inventoryLines() const;
+  // Puts the product archive, the playbook with its role and an inventory on
+  // the controller: every host in print_servers, then the lines given.
+  void stageRollOut(const std::string& moreInventory = "");
+  // The playbook from the controller with the given extra options, bounded.
+  RunResult rollOut(const std::string& options);
 
  private:
   void link(FleetHost& host, int index);

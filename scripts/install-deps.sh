@@ -15,6 +15,6 @@ apt-get install -y -qq --no-install-recommends \
   libcups2-dev libgtest-dev googletest nlohmann-json3-dev \
   cups cups-client cups-filters cups-bsd openprinting-ppds foomatic-db-compressed-ppds \
   netcat-openbsd gzip tar procps iproute2 util-linux openssh-server openssh-client \
-  clang libclang-rt-14-dev groff-base man-db ansible-core \
+  clang libclang-rt-14-dev groff-base man-db ansible-core ansible-lint \
   mmdebstrap debootstrap debian-archive-keyring binutils perl \
   >/dev/null

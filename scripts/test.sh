@@ -6,7 +6,8 @@
 # Debian 11 root and tries it on Debian 11, 12 and 13, and runs each fuzz target on its
 # committed inputs and then on a fixed number of inputs from a fixed seed, so
 # the same tree always gives the same result. Every build treats warnings
-# as errors. Behaviour tests need root (namespaces, mounts).
+# as errors. Behaviour tests need root (namespaces, mounts). The roll-out
+# playbook and its role pass ansible-lint first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,6 +22,10 @@ if [ "${quota%% *}" != max ]; then
   allowed=$(( (${quota%% *} + ${quota##* } - 1) / ${quota##* } ))
   if [ "$allowed" -lt "$jobs" ]; then jobs=$allowed; fi
 fi
+
+echo "== lint the roll-out role and playbook"
+# Offline: the role needs nothing from Ansible Galaxy.
+(cd contrib/ansible && ansible-lint --offline --nocolor --profile production vela.yml roles/vela)
 
 echo "== build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELA_WERROR=ON -DVELA_TESTS=ON >/dev/null

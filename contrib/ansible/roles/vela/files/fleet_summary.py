@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
-# The fleet summary of a roll-out: the playbook (vela.yml) runs it once on the
-# controller after every host has run setup and its report has come back. It
-# judges each host from its fetched JSON report, prints one table with a row
-# per host and writes the same as <prefix>.txt and <prefix>.json next to the
-# fetched logs, so the playbook can then fail the failed hosts with their
-# reason and mark as changed only the hosts whose report says so.
+# The fleet summary of a roll-out, run on the controller by the vela role.
+# At the end of each wave it judges the wave's hosts from their fetched JSON
+# reports (`judge`), so the role can tell whether the wave failed; after the
+# last wave it prints one table with a row per host of every wave and writes
+# the same as <prefix>.txt and <prefix>.json next to the fetched logs
+# (`write`), so the playbook can then fail the failed hosts with their reason
+# and mark as changed only the hosts whose report says so.
 #
-#   fleet_summary.py LOG_DIR REPORT_NAME PREFIX TITLE < runs.json
+#   fleet_summary.py judge LOG_DIR REPORT_NAME < runs.json    (rows on stdout)
+#   fleet_summary.py write LOG_DIR REPORT_NAME PREFIX TITLE < rows.json
 #
-# runs.json lists {"host", "since", "error"} per host: since is the host's
-# clock just before setup ran (an older report is stale), error why the host
-# could not run setup at all.
+# runs.json lists {"host", "wave", "since", "error", "notReached"} per host:
+# since is the host's clock just before setup ran (an older report is stale),
+# error why the host could not run setup at all, notReached why the roll-out
+# stopped before the host's wave. rows.json lists judged rows; an entry that
+# is still a run is judged there.
 import json
 import os
 import sys
@@ -18,6 +22,7 @@ import sys
 COUNTS = [("updated", "updated"), ("upToDate", "up to date"), ("kept", "kept"),
           ("noNewPPD", "no new PPD"), ("restored", "restored"), ("removed", "removed"),
           ("settingsNotCarried", "defaults not carried")]
+NOT_REACHED = "not reached"
 
 
 def read_report(path):
@@ -51,8 +56,13 @@ def failure_of(report, since):
 def judge(run, log_dir, report_name):
     """One row of the summary for one host's run."""
     host = run.get("host", "?")
-    row = {"host": host, "outcome": "failed", "failed": True, "changed": False, "reason": ""}
+    wave = str(run.get("wave", ""))  # Ansible hands numbers of facts over as text
+    row = {"host": host, "wave": int(wave) if wave.isdigit() else None, "outcome": "failed", "failed": True,
+           "changed": False, "reason": ""}
     row.update({key: 0 for key, _ in COUNTS})
+    if run.get("notReached"):
+        row.update(outcome=NOT_REACHED, failed=False, reason=run["notReached"])
+        return row
     report, why = read_report(os.path.join(log_dir, "%s_%s" % (host, report_name)))
     if run.get("error"):
         row["reason"] = run["error"]
@@ -72,6 +82,10 @@ def judge(run, log_dir, report_name):
     return row
 
 
+def plural(count, word):
+    return "%d %s%s" % (count, word, "" if count == 1 else "s")
+
+
 def table(rows, title, preview):
     """The summary as aligned text: a title, a header, a row per host and the tally."""
     header = ["host", "outcome"] + [label for _, label in COUNTS] + ["reason"]
@@ -82,15 +96,17 @@ def table(rows, title, preview):
         out.append("  ".join(cell.ljust(width) for cell, width in zip(line, widths)) + "  " + line[-1])
     changed = sum(1 for r in rows if r["changed"])
     failed = sum(1 for r in rows if r["failed"])
-    out.append("%d host%s: %d %s, %d %s, %d failed" % (
-        len(rows), "" if len(rows) == 1 else "s", changed, "would change" if preview else "changed",
-        len(rows) - changed - failed, "no change" if preview else "unchanged", failed))
+    not_reached = sum(1 for r in rows if r["outcome"] == NOT_REACHED)
+    tally = "%s: %d %s, %d %s, %d failed" % (
+        plural(len(rows), "host"), changed, "would change" if preview else "changed",
+        len(rows) - changed - failed - not_reached, "no change" if preview else "unchanged", failed)
+    out.append(tally + (", %d %s" % (not_reached, NOT_REACHED) if not_reached else ""))
     return "\n".join(line.rstrip() for line in out) + "\n"
 
 
-def main():
-    log_dir, report_name, prefix, title = sys.argv[1:5]
-    rows = [judge(run, log_dir, report_name) for run in json.load(sys.stdin)]
+def write(log_dir, report_name, prefix, title, entries):
+    """Writes the summary's text and JSON files and prints the text."""
+    rows = [entry if "outcome" in entry else judge(entry, log_dir, report_name) for entry in entries]
     text = table(rows, title, "Preview" in report_name)
     os.makedirs(log_dir, exist_ok=True)
     with open(os.path.join(log_dir, prefix + ".txt"), "w", encoding="utf-8") as f:
@@ -99,6 +115,17 @@ def main():
         json.dump({"title": title, "report": report_name, "hosts": rows}, f, indent=2)
         f.write("\n")
     sys.stdout.write(text)
+
+
+def main():
+    command, log_dir, report_name = sys.argv[1:4]
+    entries = json.load(sys.stdin)
+    if command == "judge":
+        json.dump([judge(run, log_dir, report_name) for run in entries], sys.stdout)
+    elif command == "write":
+        write(log_dir, report_name, sys.argv[4], sys.argv[5], entries)
+    else:
+        sys.exit("fleet_summary.py: no command %r (judge or write)" % command)
 
 
 if __name__ == "__main__":

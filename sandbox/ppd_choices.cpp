@@ -55,15 +55,15 @@ bool offers(const PpdFacts& facts, const std::string& keyword, const std::string
   return option != nullptr && std::find(option->choices.begin(), option->choices.end(), choice) != option->choices.end();
 }
 
-// An old page size that the new PPD names differently, else any other one.
-std::string pageSizeToChoose(const PpdOption& sizes, const PpdFacts& old, const PpdFacts& fresh) {
+// An old page size that the new PPD names differently; empty when none is.
+std::string renamedPageSize(const PpdOption& sizes, const PpdFacts& old, const PpdFacts& fresh) {
   for (const std::string& size : sizes.choices) {
     if (offers(fresh, "PageSize", size)) continue;
     for (const auto& [other, dimensions] : fresh.dimensions) {
       if (sameSize(old, size, fresh, other) && offers(fresh, "PageSize", other)) return size;
     }
   }
-  return otherChoice(sizes);
+  return {};
 }
 
 // Options never chosen: the page region follows the page size; libcups
@@ -78,6 +78,65 @@ auto chooser(std::vector<CorpusSetting>& settings, std::set<std::string>& taken)
     settings.push_back({option, value});
     taken.insert(option);
   };
+}
+
+// The sides of a constraint line: "*Option Choice" words after the keyword.
+PpdConstraintFacts constraintOf(const std::string& value) {
+  PpdConstraintFacts constraint;
+  std::istringstream words(value);
+  for (std::string word; words >> word;) {
+    if (!word.empty() && word.back() == '"') word.pop_back();
+    if (!word.empty() && word.front() == '"') word.erase(0, 1);
+    if (word.size() > 1 && word[0] == '*') {
+      constraint.sides.push_back({word.substr(1), ""});
+    } else if (!constraint.sides.empty() && !word.empty()) {
+      constraint.sides.back().second = word;
+    }
+  }
+  for (auto& [option, choice] : constraint.sides) {
+    if (option.starts_with("Custom") && option.size() > 6 && choice == "True") option.erase(0, 6), choice = "Custom";
+  }
+  return constraint;
+}
+
+bool allows(const PpdFacts& facts, const std::pair<std::string, std::string>& side) {
+  return side.second == "Custom" ? side.first == "PageSize" && facts.customPageSize
+                                 : offers(facts, side.first, side.second);
+}
+
+// Whether one of the PPD's constraints forbids exactly these two sides.
+bool forbids(const PpdFacts& facts, const PpdConstraintFacts& pair) {
+  return std::any_of(facts.constraints.begin(), facts.constraints.end(), [&](const PpdConstraintFacts& c) {
+    return c.sides.size() == 2 && ((c.sides[0] == pair.sides[0] && c.sides[1] == pair.sides[1]) ||
+                                   (c.sides[0] == pair.sides[1] && c.sides[1] == pair.sides[0]));
+  });
+}
+
+// A pair with the custom page size that fresh forbids and old allows, of
+// at least the rank given: 2 beside a duplex mode, 1 beside anything else.
+const PpdConstraintFacts* newlyForbidden(const PpdFacts& old, const PpdFacts& fresh, int lowestRank) {
+  const PpdConstraintFacts* best = nullptr;
+  int bestRank = lowestRank - 1;
+  for (const PpdConstraintFacts& c : fresh.constraints) {
+    if (c.sides.size() != 2 || c.sides[0].second.empty() || c.sides[1].second.empty() ||
+        c.sides[0].first == c.sides[1].first || chosenByNone().contains(c.sides[0].first) ||
+        chosenByNone().contains(c.sides[1].first) || !allows(old, c.sides[0]) || !allows(old, c.sides[1]) ||
+        forbids(old, c)) {
+      continue;
+    }
+    const bool custom = c.sides[0].second == "Custom" || c.sides[1].second == "Custom";
+    const bool duplex = c.sides[0].first == "Duplex" || c.sides[1].first == "Duplex";
+    const int rank = custom ? (duplex ? 2 : 1) : 0;
+    if (rank > bestRank) best = &c, bestRank = rank;
+  }
+  return best;
+}
+
+// A custom size the old PPD's limits allow.
+std::string customSizeFor(const PpdFacts& facts) {
+  char size[64];
+  std::snprintf(size, sizeof size, "Custom.%gx%g", clamped(300, facts.width), clamped(400, facts.height));
+  return size;
 }
 
 }  // namespace
@@ -97,6 +156,10 @@ PpdFacts factsOf(const std::string& ppd) {
       current = &facts.options.back();
     } else if (line.starts_with("*CloseUI") || line.starts_with("*JCLCloseUI")) {
       current = nullptr;
+    } else if (line.starts_with("*UIConstraints:") || line.starts_with("*NonUIConstraints:")) {
+      facts.constraints.push_back(constraintOf(line.substr(line.find(':') + 1)));
+    } else if (line.starts_with("*cupsUIConstraints") && line.find(':') != std::string::npos) {
+      facts.constraints.push_back(constraintOf(line.substr(line.find(':') + 1)));
     } else if (line.starts_with("*CustomPageSize True")) {
       facts.customPageSize = true;
     } else if (line.starts_with("*ParamCustomPageSize Width:")) {
@@ -139,9 +202,7 @@ std::vector<CorpusSetting> choicesFor(const PpdFacts& facts) {
   if (jcl != facts.options.end()) take(jcl->keyword, otherChoice(*jcl));
   for (const PpdOption& option : facts.options) {
     if (option.keyword != "PageSize") continue;
-    char size[64];
-    std::snprintf(size, sizeof size, "Custom.%gx%g", clamped(300, facts.width), clamped(400, facts.height));
-    take("PageSize", facts.customPageSize ? std::string(size) : otherChoice(option));
+    take("PageSize", facts.customPageSize ? customSizeFor(facts) : otherChoice(option));
   }
   for (const PpdOption& option : facts.options) {
     const auto params = facts.customParams.find(option.keyword);
@@ -159,11 +220,21 @@ std::vector<CorpusSetting> choicesFor(const PpdFacts& facts) {
 }
 
 // The page size and duplex first: they are the ones a driver upgrade tests.
+// A custom size beside a choice that the new PPD forbids with it tests the
+// conflicts that a custom size brings.
 std::vector<CorpusSetting> generationChoicesFor(const PpdFacts& old, const PpdFacts& fresh) {
   std::vector<CorpusSetting> settings;
   std::set<std::string> taken = chosenByNone();
   const auto take = chooser(settings, taken);
-  if (const PpdOption* sizes = optionOf(old, "PageSize")) take("PageSize", pageSizeToChoose(*sizes, old, fresh));
+  const PpdOption* sizes = optionOf(old, "PageSize");
+  const std::string renamed = sizes == nullptr ? "" : renamedPageSize(*sizes, old, fresh);
+  // A custom size beside a duplex mode that the new PPD forbids with it, else
+  // a renamed size, else a custom size beside any choice forbidden with it.
+  const PpdConstraintFacts* pair = newlyForbidden(old, fresh, renamed.empty() ? 1 : 2);
+  for (const auto& [option, choice] : pair != nullptr ? pair->sides : decltype(pair->sides)()) {
+    take(option, choice == "Custom" ? customSizeFor(old) : choice);
+  }
+  if (sizes != nullptr) take("PageSize", renamed.empty() ? otherChoice(*sizes) : renamed);
   if (const PpdOption* duplex = optionOf(old, "Duplex")) {
     take("Duplex", offers(old, "Duplex", "DuplexTumble") ? "DuplexTumble" : otherChoice(*duplex));
   }

@@ -25,6 +25,13 @@ struct CustomParam {
   double min = 0, max = 0;
 };
 
+// One constraint of a PPD ("*UIConstraints", "*NonUIConstraints" or
+// "*cupsUIConstraints"): its sides as option and choice, "*CustomPageSize
+// True" as PageSize and "Custom".
+struct PpdConstraintFacts {
+  std::vector<std::pair<std::string, std::string>> sides;
+};
+
 // What the harness knows of a PPD.
 struct PpdFacts {
   std::vector<PpdOption> options;
@@ -33,6 +40,7 @@ struct PpdFacts {
   std::map<std::string, std::vector<CustomParam>> customParams;  // by option keyword, "*Custom<K> True" only
   std::set<std::string> customOptions;
   std::map<std::string, std::pair<double, double>> dimensions;  // by page size, from "*PaperDimension"
+  std::vector<PpdConstraintFacts> constraints;
 };
 
 // Reads the option blocks, custom page size, custom options and page
@@ -48,6 +56,8 @@ bool sameSize(const PpdFacts& a, const std::string& size, const PpdFacts& b, con
 std::vector<CorpusSetting> choicesFor(const PpdFacts& facts);
 
 // Three to five choices an administrator would make on a queue of the old
-// PPD before its upgrade to fresh: its page size and duplex, one choice the
-// new PPD does not offer, and ordinary options.
+// PPD before its upgrade to fresh: a pair the new PPD forbids and the old
+// one allows (one with the custom page size first),
+// its page size and duplex, one choice the new PPD does not offer, and
+// ordinary options.
 std::vector<CorpusSetting> generationChoicesFor(const PpdFacts& old, const PpdFacts& fresh);

@@ -24,9 +24,33 @@ std::string isoTimeNow() {
   return text;
 }
 
+namespace {
+
+int notCarried(const QueueAccount& queue) {
+  int n = 0;
+  for (const SettingDecision& setting : queue.settings) n += setting.carried ? 0 : 1;
+  return n;
+}
+
+void countCopy(const QueueAccount& copy, CupsCopyCounts& counts) {
+  const std::string& o = copy.outcome;
+  counts.updated += o == "updated";
+  counts.upToDate += o == "up-to-date";
+  counts.kept += o == "kept";
+  counts.noNewPPD += o == "no-new-ppd";
+  counts.skipped += o == "skipped";
+  counts.settingsNotCarried += notCarried(copy);
+}
+
+}  // namespace
+
 RunCounts countRun(const RunAccount& account) {
   RunCounts counts;
   for (const QueueAccount& queue : account.queues) {
+    if (queue.cupsCopy) {
+      countCopy(queue, counts.cupsCopies);
+      continue;
+    }
     const std::string& o = queue.outcome;
     counts.updated += o == "updated";
     counts.upToDate += o == "up-to-date";
@@ -36,7 +60,7 @@ RunCounts countRun(const RunAccount& account) {
     counts.restored += o == "restored";
     counts.notRestored += o == "not-restored";
     counts.removed += o == "removed";
-    for (const SettingDecision& setting : queue.settings) counts.settingsNotCarried += setting.carried ? 0 : 1;
+    counts.settingsNotCarried += notCarried(queue);
   }
   for (const FileAccount& file : account.files) {
     if (file.result == "OK.") {
@@ -50,6 +74,6 @@ RunCounts countRun(const RunAccount& account) {
 
 bool runChangedHost(const RunAccount& account, bool newInstallation) {
   const RunCounts counts = countRun(account);
-  return (newInstallation && account.completed) || account.filesChanged > 0 || counts.updated > 0 ||
+  return (newInstallation && account.completed) || account.filesChanged > 0 || counts.updated > 0 || counts.cupsCopies.updated > 0 ||
          counts.restored > 0 || counts.removed > 0 || counts.filesRemoved > 0;
 }

@@ -20,6 +20,7 @@ struct QueueAccount {
   std::string reason;    // why, where the outcome needs one
   std::string backup;    // the backup file, empty when none
   MergeDecisions settings;  // updated (or to be updated) queues only
+  bool cupsCopy = false;    // CUPS's own copy beside the queue's PPD (lab1.ppd.O), not a queue of its own
 };
 
 // One file or directory that a de-installation removes, with its verdict.
@@ -45,11 +46,20 @@ RunAccount& runAccount();
 // The current time in ISO 8601 form, UTC.
 std::string isoTimeNow();
 
+// What became of CUPS's copies beside the queues' PPDs: counted apart, so
+// that the queue counts count queues.
+struct CupsCopyCounts {
+  int updated = 0, upToDate = 0, kept = 0, noNewPPD = 0, skipped = 0;
+  int settingsNotCarried = 0;
+  int handled() const { return updated + upToDate + kept + noNewPPD + skipped; }
+};
+
 // Counts over the queues and their settings, for the summary and the report.
 struct RunCounts {
   int updated = 0, upToDate = 0, kept = 0, noNewPPD = 0, skipped = 0, restored = 0, notRestored = 0, removed = 0;
   int settingsNotCarried = 0;
   int filesRemoved = 0, filesNotRemoved = 0;
+  CupsCopyCounts cupsCopies;
 };
 RunCounts countRun(const RunAccount& account);
 // Whether the run changed (a preview: would change) anything on the host.

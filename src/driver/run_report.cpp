@@ -44,20 +44,31 @@ json settingOf(const SettingDecision& decision) {
   return setting;
 }
 
+// The model's name: the PPD's "*ModelName:" text without its quotes.
+std::string modelName(const std::string& text) {
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') return text.substr(1, text.size() - 2);
+  return text;
+}
+
 json queueOf(const QueueAccount& queue) {
   json settings = json::array();
   for (const SettingDecision& decision : queue.settings) settings.push_back(settingOf(decision));
-  json entry = {{"queue", queue.queue},     {"ppd", queue.ppd},         {"model", queue.model},
-                {"newPPD", queue.newPPD},   {"outcome", queue.outcome}, {"backup", queue.backup},
-                {"settings", settings}};
+  json entry = {{"queue", queue.queue},     {"ppd", queue.ppd},         {"cupsCopy", queue.cupsCopy},
+                {"model", modelName(queue.model)}, {"newPPD", queue.newPPD}, {"outcome", queue.outcome},
+                {"backup", queue.backup},   {"settings", settings}};
   if (!queue.reason.empty()) entry["reason"] = queue.reason;
   return entry;
 }
 
+// The counts are of queues; CUPS's copies beside their PPDs have their own.
 json summaryOf(const RunCounts& c) {
+  const CupsCopyCounts& copies = c.cupsCopies;
   return {{"updated", c.updated},   {"upToDate", c.upToDate},       {"kept", c.kept},
           {"noNewPPD", c.noNewPPD}, {"skipped", c.skipped},         {"restored", c.restored},
-          {"notRestored", c.notRestored}, {"removed", c.removed}, {"settingsNotCarried", c.settingsNotCarried}};
+          {"notRestored", c.notRestored}, {"removed", c.removed}, {"settingsNotCarried", c.settingsNotCarried},
+          {"cupsCopies", {{"updated", copies.updated}, {"upToDate", copies.upToDate}, {"kept", copies.kept},
+                          {"noNewPPD", copies.noNewPPD}, {"skipped", copies.skipped},
+                          {"settingsNotCarried", copies.settingsNotCarried}}}};
 }
 
 json reportOf(const RunAccount& account, const SetupSettings& s) {

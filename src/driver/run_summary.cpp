@@ -28,7 +28,7 @@ std::string keptCause(const std::string& reason) {
 std::string keptText(const RunAccount& account, int kept) {
   std::map<std::string, int> causes;
   for (const QueueAccount& queue : account.queues) {
-    if (queue.outcome == "kept") ++causes[keptCause(queue.reason)];
+    if (queue.outcome == "kept" && !queue.cupsCopy) ++causes[keptCause(queue.reason)];
   }
   std::string text = strFormat("%d kept as they were", kept);
   std::string sep = " (";
@@ -42,7 +42,8 @@ std::string keptText(const RunAccount& account, int kept) {
 // What a preview found for each queue, and each default it would not carry.
 void printQueueDetails(const RunAccount& account) {
   for (const QueueAccount& queue : account.queues) {
-    std::printf("  %s (%s): %s%s%s\n", queue.queue.c_str(), queue.ppd.c_str(), queue.outcome.c_str(),
+    std::printf("  %s (%s%s): %s%s%s\n", queue.queue.c_str(), queue.ppd.c_str(), queue.cupsCopy ? ", CUPS's copy" : "",
+                queue.outcome.c_str(),
                 queue.newPPD.empty() ? "" : (" from " + queue.newPPD).c_str(),
                 queue.reason.empty() ? "" : (" - " + queue.reason).c_str());
     for (const SettingDecision& setting : queue.settings) {
@@ -70,6 +71,13 @@ void printRunSummary(const std::string& reportPath, const std::string& reportErr
               "%d restored, %d not restored, %d removed.\n",
               c.updated, c.upToDate, keptText(account, c.kept).c_str(), c.noNewPPD, c.skipped, c.restored,
               c.notRestored, c.removed);
+  // CUPS's copies (lab1.ppd.O) are updated with their queues but are no queues.
+  if (c.cupsCopies.handled() > 0) {
+    const CupsCopyCounts& copies = c.cupsCopies;
+    std::printf("CUPS copies of queue PPDs: %d updated, %d up to date, %d kept as they were, %d without a new PPD, "
+                "%d left by the administrator's answer.\n",
+                copies.updated, copies.upToDate, copies.kept, copies.noNewPPD, copies.skipped);
+  }
   std::printf("Chosen defaults not carried: %d.\n", c.settingsNotCarried);
   if (s.deinstall) std::printf("Files removed: %d, not possible: %d.\n", c.filesRemoved, c.filesNotRemoved);
   if (!s.deinstall && !s.restore) {

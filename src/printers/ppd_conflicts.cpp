@@ -1,7 +1,8 @@
 // Settling broken constraints on the merged defaults. libcups reads the
 // merged text from memory, marks its defaults and says whether any
-// "*UIConstraints" or "*NonUIConstraints" pair is broken; the pairs are then
-// walked in the PPD's order. A pair is settled only when one of its sides
+// constraint is broken ("*UIConstraints", "*NonUIConstraints" and
+// "*cupsUIConstraints" alike); the constraints are then walked in the PPD's
+// order. One is settled only when one of its sides
 // is a default that the merge carried (one the new PPD does not ship), so
 // conflicts that the new PPD has on its own stay as it made them. libcups
 // marks its PPD layer deprecated; it is still the one that tests
@@ -18,6 +19,7 @@
 
 #include "driver/text.h"
 #include "driver/update_log.h"
+#include "printers/ppd_constraints.h"
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -25,17 +27,11 @@
 
 namespace {
 
-// One side of a constraint: an option and the choice it names (empty for
-// any choice but None, Off and False).
-struct Side {
-  std::string option;
-  std::string choice;
-};
-
 // The merge's state while it settles constraints.
 struct Settling {
   MergedPPD& merged;
   ppd_file_t* ppd;
+  std::vector<PpdConstraint> constraints;
   std::unordered_set<std::string> settled;  // options already changed here
   std::vector<DefaultChange> changes;
 };
@@ -55,26 +51,6 @@ ppd_file_t* openText(const std::string& text) {
   ppd_file_t* ppd = ppdOpen2(file);
   cupsFileClose(file);
   return ppd;
-}
-
-// The marked choice of the option; a page region stands for the page size and back, as in libcups.
-const ppd_choice_t* markedChoice(ppd_file_t* ppd, const std::string& option) {
-  const ppd_choice_t* marked = ppdFindMarkedChoice(ppd, option.c_str());
-  if (marked == nullptr && (option == "PageSize" || option == "PageRegion")) {
-    marked = ppdFindMarkedChoice(ppd, option == "PageSize" ? "PageRegion" : "PageSize");
-  }
-  return marked;
-}
-
-bool isOffChoice(const char* choice) {
-  return strcasecmp(choice, "None") == 0 || strcasecmp(choice, "Off") == 0 || strcasecmp(choice, "False") == 0;
-}
-
-// Whether the side's option is marked with the choice it names.
-bool sideHolds(ppd_file_t* ppd, const Side& side) {
-  const ppd_choice_t* marked = markedChoice(ppd, side.option);
-  if (marked == nullptr) return false;
-  return side.choice.empty() ? !isOffChoice(marked->choice) : side.choice == marked->choice;
 }
 
 // Whether the option stands in a group of installable options.
@@ -102,9 +78,21 @@ void change(Settling& s, const std::string& option, const std::string& value, co
   s.changes.push_back({option, value, reason});
 }
 
-// Turns on the installable option so that the carried side may stand;
-// false when no choice of it settles the pair without a new conflict.
-bool turnOnFor(Settling& s, const Side& carried, const std::string& installable) {
+// The option a side stands for: libcups tests a page region against the
+// marked page size.
+std::string optionOf(const ConstraintSide& side) { return side.option == "PageRegion" ? "PageSize" : side.option; }
+
+// What the media loaded in the printer is described by ranks highest: it does
+// not change with a driver.
+int mediaRank(const std::string& option) {
+  if (option == "PageSize") return 3;
+  if (option == "MediaType") return 2;
+  return option == "InputSlot" ? 1 : 0;
+}
+
+// Turns on the installable option so that the carried option may stand;
+// false when no choice of it settles the conflict without a new one.
+bool turnOnFor(Settling& s, const std::string& carried, const std::string& installable) {
   const ppd_option_t* option = ppdFindOption(s.ppd, installable.c_str());
   const std::string current = s.merged.valueOf(installable);
   const int before = ppdConflicts(s.ppd);
@@ -113,7 +101,7 @@ bool turnOnFor(Settling& s, const Side& carried, const std::string& installable)
     if (choice == current) continue;
     ppdMarkOption(s.ppd, installable.c_str(), choice.c_str());
     if (ppdConflicts(s.ppd) < before) {
-      const std::string needs = "*" + carried.option + " " + s.merged.valueOf(carried.option);
+      const std::string needs = "*" + carried + " " + s.merged.valueOf(carried);
       logLine(strFormat("processNewPPD: Turning on installable option: *%s/%s (needed by %s).\n", installable.c_str(),
                         choice.c_str(), needs.c_str()));
       change(s, installable, choice, "turned on for " + needs);
@@ -124,18 +112,50 @@ bool turnOnFor(Settling& s, const Side& carried, const std::string& installable)
   return false;
 }
 
-// The carried default yields to the new PPD's own; a page size takes its
-// geometry defaults back with it.
-void yieldTo(Settling& s, const std::string& option, const Side& other) {
-  const std::string value = s.merged.shipped.at(option);
+// The other sides of the constraint as the log names them.
+std::string othersOf(const Settling& s, const PpdConstraint& constraint, const std::string& yielding) {
+  std::string text;
+  for (const ConstraintSide& side : constraint.sides) {
+    const std::string option = optionOf(side);
+    if (option == yielding) continue;
+    text += (text.empty() ? "*" : " and *") + option + " " + s.merged.valueOf(option) +
+            (isCarried(s, option) ? "" : " of the new PPD");
+  }
+  return text;
+}
+
+// The choice of the option that the constraint's "*cupsUIResolver" sets;
+// empty when it names none the option has. A page size is never taken
+// from it: its geometry lines follow the new PPD's default.
+std::string resolverChoiceFor(const Settling& s, const PpdConstraint& constraint, const std::string& option) {
+  if (option == "PageSize") return {};
+  ppd_option_t* found = ppdFindOption(s.ppd, option.c_str());
+  for (const ConstraintSide& side : resolverChoices(s.ppd, constraint.resolver)) {
+    const ppd_choice_t* choice = found == nullptr ? nullptr : ppdFindChoice(found, side.choice.c_str());
+    if (side.option == option && choice != nullptr) return choice->choice;
+  }
+  return {};
+}
+
+// The carried default yields: to the choice the PPD's resolver gives it,
+// else to the new PPD's own default; a page size takes its geometry
+// defaults back with it.
+void yieldTo(Settling& s, const PpdConstraint& constraint, const std::string& option) {
+  const std::string resolved = resolverChoiceFor(s, constraint, option);
+  const std::string value = resolved.empty() ? s.merged.shipped.at(option) : resolved;
   const auto renamed = s.merged.renamedFrom.find(option);
   const std::string old = (renamed == s.merged.renamedFrom.end() ? "" : renamed->second + " as ") + s.merged.valueOf(option);
-  const std::string otherSide = "*" + other.option + " " + s.merged.valueOf(other.option) +
-                                (isCarried(s, other.option) ? "" : " of the new PPD");
-  logLine(strFormat("processNewPPD: Keeping new default: *%s/%s (%s conflicts with %s).\n", option.c_str(),
-                    value.c_str(), old.c_str(), otherSide.c_str()));
+  const std::string others = othersOf(s, constraint, option);
+  if (resolved.empty()) {
+    logLine(strFormat("processNewPPD: Keeping new default: *%s/%s (%s conflicts with %s).\n", option.c_str(),
+                      value.c_str(), old.c_str(), others.c_str()));
+    change(s, option, value, "conflicts with " + others);
+  } else {
+    logLine(strFormat("processNewPPD: Taking the resolver's choice: *%s/%s (%s conflicts with %s; *cupsUIResolver %s).\n",
+                      option.c_str(), value.c_str(), old.c_str(), others.c_str(), constraint.resolver.c_str()));
+    change(s, option, value, "conflicts with " + others + ", as the new PPD's resolver " + constraint.resolver + " sets it");
+  }
   ppdMarkOption(s.ppd, option.c_str(), value.c_str());
-  change(s, option, value, "conflicts with " + otherSide);
   if (option != "PageSize") return;
   for (const char* geometry : {"PageRegion", "ImageableArea", "PaperDimension"}) {
     const auto shipped = s.merged.shipped.find(geometry);
@@ -144,35 +164,36 @@ void yieldTo(Settling& s, const std::string& option, const Side& other) {
   }
 }
 
-// The pair as conflictingPairs names it, with the marked choices.
-std::string pairName(ppd_file_t* ppd, const Side& first, const Side& second) {
-  std::string one = "*" + first.option + " " + markedChoice(ppd, first.option)->choice;
-  std::string two = "*" + second.option + " " + markedChoice(ppd, second.option)->choice;
-  return one < two ? one + " " + two : two + " " + one;
-}
-
-// Settles one broken pair; false when neither side is a carried default or
-// the old PPD had the pair in conflict already.
-bool settle(Settling& s, const Side& first, const Side& second) {
-  if (s.merged.oldConflicts.contains(pairName(s.ppd, first, second))) return false;
-  const bool firstCarried = isCarried(s, first.option), secondCarried = isCarried(s, second.option);
-  if (!firstCarried && !secondCarried) return false;
-  const Side& carried = secondCarried ? second : first;
-  const Side& other = secondCarried ? first : second;
-  if (firstCarried != secondCarried && !s.settled.contains(other.option) && isInstallable(s.ppd, other.option) &&
-      turnOnFor(s, carried, other.option)) {
-    return true;
+// Settles one broken constraint; false when no side is a carried default
+// or the old PPD had the conflict already. Of two carried defaults the one
+// that ranks lower as media yields (of equals, the later one); a single
+// carried default may have an installable option turned on for it.
+bool settle(Settling& s, const PpdConstraint& constraint) {
+  if (s.merged.oldConflicts.contains(conflictName(s.ppd, constraint))) return false;
+  std::string yielding;
+  int carried = 0;
+  for (const ConstraintSide& side : constraint.sides) {
+    const std::string option = optionOf(side);
+    if (!isCarried(s, option)) continue;
+    ++carried;
+    if (yielding.empty() || mediaRank(option) <= mediaRank(yielding)) yielding = option;
   }
-  yieldTo(s, carried.option, other);
+  if (carried == 0) return false;
+  for (const ConstraintSide& side : carried == 1 ? constraint.sides : std::vector<ConstraintSide>()) {
+    const std::string option = optionOf(side);
+    if (option != yielding && !s.settled.contains(option) && isInstallable(s.ppd, option) &&
+        turnOnFor(s, yielding, option)) {
+      return true;
+    }
+  }
+  yieldTo(s, constraint, yielding);
   return true;
 }
 
-// Settles the first broken pair that can be settled; false when none is left.
+// Settles the first broken constraint that can be settled; false when none is left.
 bool settleNext(Settling& s) {
-  for (int i = 0; i < s.ppd->num_consts; ++i) {
-    const ppd_const_t& constraint = s.ppd->consts[i];
-    const Side first{constraint.option1, constraint.choice1}, second{constraint.option2, constraint.choice2};
-    if (sideHolds(s.ppd, first) && sideHolds(s.ppd, second) && settle(s, first, second)) return true;
+  for (const PpdConstraint& constraint : s.constraints) {
+    if (isBroken(s.ppd, constraint) && settle(s, constraint)) return true;
   }
   return false;
 }
@@ -184,17 +205,6 @@ std::string joined(const std::vector<std::string>& lines) {
 }
 
 }  // namespace
-
-std::set<std::string> conflictingPairs(ppd_file_t* ppd) {
-  std::set<std::string> pairs;
-  if (ppdConflicts(ppd) == 0) return pairs;
-  for (int i = 0; i < ppd->num_consts; ++i) {
-    const ppd_const_t& constraint = ppd->consts[i];
-    const Side first{constraint.option1, constraint.choice1}, second{constraint.option2, constraint.choice2};
-    if (sideHolds(ppd, first) && sideHolds(ppd, second)) pairs.insert(pairName(ppd, first, second));
-  }
-  return pairs;
-}
 
 std::string MergedPPD::valueOf(const std::string& keyword) const {
   const auto found = defaultLines.find(keyword);
@@ -217,7 +227,7 @@ std::vector<DefaultChange> resolveDefaultConflicts(MergedPPD& merged) {
   if (text.find("Constraints") == std::string::npos) return {};
   ppd_file_t* ppd = openText(text);
   if (ppd == nullptr) return {};
-  Settling s{merged, ppd, {}, {}};
+  Settling s{merged, ppd, constraintsOf(ppd), {}, {}};
   ppdMarkDefaults(ppd);
   while (ppdConflicts(ppd) > 0 && settleNext(s)) {
   }

@@ -31,17 +31,14 @@ struct DefaultChange {
   std::string reason;
 };
 
-struct ppd_file_s;
-
-// The pairs of marked choices that a constraint of the opened PPD forbids,
-// each as "*Option Choice *Option Choice" with the sides in name order.
-std::set<std::string> conflictingPairs(ppd_file_s* ppd);
-
 // Settles the broken constraints of merged in favour of the carried
-// defaults, other than pairs the old PPD had in conflict already (the
-// administrator chose those together): an installable option that a carried default needs is turned
-// on, otherwise the carried default that the constraint forbids yields to
-// the new PPD's own default. Each settlement is logged in one line. Returns
+// defaults, other than conflicts the old PPD had already (the
+// administrator chose those together): an installable option that a
+// carried default needs is turned on, otherwise the carried default that
+// the constraint forbids yields to the new PPD's own default (or to the
+// choice its "*cupsUIResolver" for the constraint gives). Of two carried
+// defaults, the one that describes the media loaded stays: the page size,
+// then the media type, then the input slot. Each settlement is logged in one line. Returns
 // every default that changed (the page geometry that follows a yielding
 // page size included).
 std::vector<DefaultChange> resolveDefaultConflicts(MergedPPD& merged);

@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "driver/regular_file.h"
-#include "printers/ppd_conflicts.h"
+#include "printers/ppd_constraints.h"
 #include "printers/ppd_merge.h"
 
 #pragma GCC diagnostic push

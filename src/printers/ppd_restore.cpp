@@ -24,11 +24,6 @@
 
 namespace {
 
-std::string directoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
 // Why the backup cannot stand in for the queue's PPD; empty when it can.
 std::string backupRefusal(const std::string& backup) {
   struct stat info {};
@@ -88,7 +83,7 @@ int restorePrinters(const PrinterList& list, int count, int query) {
     const PrinterEntry& printer = list.entries[i];
     // CUPS's own copies (lab1.ppd.O) stand beside the queue's PPD: only
     // <queue>.ppd is the queue's, and each queue is restored once.
-    if (printer.ppdFile != directoryOf(printer.ppdFile) + "/" + printer.queueName + ".ppd") continue;
+    if (isCupsCopy(printer)) continue;
     if (!seen.insert(printer.queueName).second) continue;
     QueueAccount account{printer.queueName, printer.ppdFile, printer.modelText, {}, "skipped", {}, {}, {}};
     if (askForQueue(strFormat("Do you want to restore printer: %s? ", printer.queueName.c_str()), query, stop)) {

@@ -32,6 +32,12 @@ void logQueueName(const PrinterEntry& entry) {
 
 }  // namespace
 
+bool isCupsCopy(const PrinterEntry& printer) {
+  const std::size_t slash = printer.ppdFile.rfind('/');
+  const std::string name = slash == std::string::npos ? printer.ppdFile : printer.ppdFile.substr(slash + 1);
+  return name != printer.queueName + ".ppd";
+}
+
 // Appends entry at the tail of the ring, just before the head.
 void addPList(PrinterList& list, PrinterEntry entry) {
   if (list.entries.empty()) list.entries.emplace_back();

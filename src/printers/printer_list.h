@@ -26,6 +26,10 @@ struct PrinterList {
   PrinterEntry& head() { return entries.front(); }
 };
 
+// Whether the entry is a copy CUPS keeps beside a queue's PPD (lab1.ppd.O)
+// rather than the queue's own <queue>.ppd.
+bool isCupsCopy(const PrinterEntry& printer);
+
 void addPList(PrinterList& list, PrinterEntry entry);
 int freePList(PrinterList& list);
 int resetPList(PrinterList& list);

@@ -34,6 +34,7 @@ QueueAccount& accountQueue(const PrinterEntry& printer) {
   entry.queue = printer.queueName;
   entry.ppd = printer.ppdFile;
   entry.model = printer.modelText;
+  entry.cupsCopy = isCupsCopy(printer);
   runAccount().queues.push_back(std::move(entry));
   return runAccount().queues.back();
 }

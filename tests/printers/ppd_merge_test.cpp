@@ -151,6 +151,11 @@ TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
                              "*UIConstraints: *Option2 False *Duplex DuplexTumble\n";
   const std::string installable = "*OpenGroup: InstallableOptions/Options\n" + ppdOf({"Option2=False:False,True"}).substr(18) +
                                   "*CloseGroup: InstallableOptions\n";
+  const std::string noTumble = "Duplex=DuplexNoTumble:None,DuplexNoTumble", customSize = "*CustomPageSize True: \"x\"\n";
+  // A custom page size forbidden with a choice, the custom size named first or second.
+  const auto customForbids = [](const std::string& side, bool customFirst) {
+    return "*NonUIConstraints: " + (customFirst ? "*CustomPageSize True *" + side : "*" + side + " *CustomPageSize True") + "\n";
+  };
   const std::string geometry = "*DefaultImageableArea: A4\n*ImageableArea A4: \"0 0 1 1\"\n*ImageableArea Letter: "
                                "\"0 0 1 1\"\n*DefaultPaperDimension: A4\n*PaperDimension A4: \"1 1\"\n";
   // Custom codes whose default lines, written without a blank after the colon, are 254 and 255 characters
@@ -229,6 +234,32 @@ TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
         "decision:PageRegion=EnvMonarch not carried as Letter (follows the page size Letter)",
         "log:Keeping new default: *PageSize/Letter (EnvMonarch as Monarch conflicts with *Duplex DuplexTumble of the new PPD)"},
        {}},
+      {ppdOf({"PageSize=EnvMonarch:EnvMonarch", tumble}),
+       ppdOf({"PageSize=Letter:Letter,EnvMonarch", duplex}, "*UIConstraints: *Duplex DuplexTumble *PageSize EnvMonarch\n"),
+       {"*DefaultPageSize: EnvMonarch\n", "*DefaultDuplex: None\n",
+        "log:Keeping new default: *Duplex/None (DuplexTumble conflicts with *PageSize EnvMonarch)."}, {}},
+      {ppdOf({"PageSize=Custom.300x400:A4", noTumble}, customSize), ppdOf({"PageSize=A4:A4", duplex + ",DuplexNoTumble"},
+                                                                          customSize + customForbids("Duplex DuplexNoTumble", true)),
+       {"*DefaultPageSize: Custom.300x400\n", "*DefaultDuplex: None\n",
+        "decision:Duplex=DuplexNoTumble not carried as None (conflicts with *PageSize Custom.300x400)"}, {}},
+      {ppdOf({"PageSize=Custom.300x400:A4", noTumble}, customSize), ppdOf({"PageSize=A4:A4", duplex + ",DuplexNoTumble"},
+                                                                          customSize + customForbids("Duplex DuplexNoTumble", false)),
+       {"*DefaultPageSize: Custom.300x400\n", "*DefaultDuplex: None\n"}, {}},
+      {ppdOf({"PageSize=Custom.300x400:A4"}, customSize), ppdOf({"PageSize=A4:A4", "Duplex=DuplexNoTumble:None,DuplexNoTumble"},
+                                                                customSize + customForbids("Duplex DuplexNoTumble", true)),
+       {"*DefaultPageSize: A4\n", "*DefaultDuplex: DuplexNoTumble\n",
+        "log:Keeping new default: *PageSize/A4 (Custom.300x400 conflicts with *Duplex DuplexNoTumble of the new PPD)."}, {}},
+      {ppdOf({tumble, "MediaType=Film:Plain,Film"}),
+       ppdOf({"Duplex=DuplexNoTumble:None,DuplexNoTumble,DuplexTumble", "MediaType=Plain:Plain,Film"},
+             "*cupsUIConstraints FilmOneSided: \"*Duplex DuplexTumble *MediaType Film\"\n"
+             "*cupsUIResolver FilmOneSided: \"*Duplex None\"\n"),
+       {"*DefaultDuplex: None\n", "*DefaultMediaType: Film\n",
+        "log:processNewPPD: Taking the resolver's choice: *Duplex/None (DuplexTumble conflicts with *MediaType Film; "
+        "*cupsUIResolver FilmOneSided).\n"}, {}},
+      {ppdOf({tumble, "InputSlot=Tray2:Tray1,Tray2", "Collate=True:False,True"}),
+       ppdOf({duplex, "InputSlot=Tray1:Tray1,Tray2", "Collate=False:False,True"},
+             "*cupsUIConstraints: \"*InputSlot Tray2 *Collate True *Duplex\"\n"),
+       {"*DefaultInputSlot: Tray2\n", "*DefaultCollate: True\n", "*DefaultDuplex: None\n"}, {}},
       {ppdOf({tumble, "MediaType=Film:Plain,Film"}, "*UIConstraints: *Duplex DuplexTumble *MediaType Film\n"),
        ppdOf({duplex, "MediaType=Plain:Plain,Film"}, "*UIConstraints: *Duplex DuplexTumble *MediaType Film\n"),
        {"*DefaultDuplex: DuplexTumble\n", "*DefaultMediaType: Film\n"}, {}},

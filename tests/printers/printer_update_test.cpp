@@ -4,6 +4,8 @@
 #include <fstream>
 #include <map>
 
+#include <nlohmann/json.hpp>
+
 #include "driver/settings.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
@@ -163,7 +165,7 @@ TEST(PrinterUpdate, QueueWithoutUsableNewPPDKeepsItsPPD) {
 }
 
 // setup upgrades a queue of the previous generation (CRLF lines) beside CUPS's older copy lab1.ppd.O, in both
-// directory orders, and leaves a queue whose PPD libcups cannot open.
+// directory orders, and leaves a queue whose PPD libcups cannot open; the copy is counted apart from the queues.
 TEST(PrinterUpdateRun, SetupUpgradesQueuesOfThePreviousGeneration) {
   REQUIRE_SANDBOX();
   std::string old;
@@ -202,6 +204,16 @@ TEST(PrinterUpdateRun, SetupUpgradesQueuesOfThePreviousGeneration) {
       EXPECT_NE(log.find(line), std::string::npos) << line << "\n---\n" << log;
     EXPECT_EQ(countOf(log, "saving /etc/cups/ppd/lab1.ppd to /etc/cups/lab1.ppd.rpmsave: result=0\n"), 1) << log;
     EXPECT_EQ(countOf(log, "saving /etc/cups/ppd/lab1.ppd.O to /etc/cups/lab1.ppd.rpmsave: skipped"), 1) << log;
+    // Two queues (lab1, odd), and CUPS's copy of lab1 counted apart, in the summary and the report alike.
+    EXPECT_NE(run.out.find("Queues: 2 updated, 0 up to date,"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\nCUPS copies of queue PPDs: 1 updated, 0 up to date,"), std::string::npos) << run.out;
+    const auto report = nlohmann::json::parse(host.readFile("/var/log/Vela4.0_UpdateReport.json"));
+    EXPECT_EQ(report["summary"]["updated"], 2);
+    EXPECT_EQ(report["summary"]["cupsCopies"]["updated"], 1);
+    for (const auto& queue : report["queues"]) {
+      EXPECT_EQ(queue["cupsCopy"], queue["ppd"] == "/etc/cups/ppd/lab1.ppd.O") << queue;
+      EXPECT_EQ(queue["model"], "Marlo Ardent 110 PCL");
+    }
   }
 }
 

@@ -49,7 +49,8 @@ def failure_of(report, since):
     kept = [q for q in report.get("queues") or [] if isinstance(q, dict) and q.get("outcome") == "kept"]
     if kept:
         return "queues kept as they were: " + "; ".join(
-            "%s (%s)" % (q.get("queue", "?"), q.get("reason", "no reason given")) for q in kept)
+            "%s%s (%s)" % (q.get("queue", "?"), ", CUPS's copy" if q.get("cupsCopy") is True else "",
+                           q.get("reason", "no reason given")) for q in kept)
     return ""
 
 

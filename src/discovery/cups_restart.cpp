@@ -15,6 +15,7 @@
 
 #include "discovery/command_locator.h"
 #include "discovery/held_jobs.h"
+#include "driver/durable_changes.h"
 #include "driver/interrupt.h"
 #include "driver/settings.h"
 #include "driver/shell.h"
@@ -165,6 +166,8 @@ int restartCups() {
     account.status = runRestartCommands();
     return account.status;
   }
+  // CUPS reads the new PPDs from disk: they are on it before it restarts.
+  syncPlacedChanges();
   std::vector<int> held;
   InterruptCatcher interrupt;
   holdAndWaitUntilNothingPrints(waitBound(), held, interrupt);

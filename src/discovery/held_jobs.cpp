@@ -20,6 +20,7 @@
 
 #include "discovery/scheduler_exchange.h"
 #include "driver/atomic_file.h"
+#include "driver/durable_changes.h"
 #include "driver/regular_file.h"
 #include "driver/settings.h"
 #include "driver/text.h"
@@ -91,7 +92,10 @@ bool writeRecord(const std::vector<int>& jobs) {
   AtomicFile record(kHeldJobsRecord);
   record.write("# Print jobs that setup holds until CUPS has restarted.\n");
   for (const int job : jobs) record.write(std::to_string(job) + "\n");
-  if (record.ok() && record.commit(0600)) return true;
+  if (record.ok() && record.commit(0600)) {
+    syncPlacedChanges();  // a hold outlives a power cut, so its record must too
+    return true;
+  }
   logLine(strFormat("Cannot record the held jobs in %s: %s", kHeldJobsRecord, record.error().c_str()));
   return false;
 }

@@ -57,9 +57,3 @@ std::optional<ActiveJobs> activeJobs(SchedulerClock::time_point deadline, std::s
   ippDelete(response);
   return active;
 }
-
-int jobsPrintingNow() {
-  std::string why;
-  const std::optional<ActiveJobs> active = activeJobs(requestDeadline(), why);
-  return active ? active->printing : -1;
-}

@@ -19,7 +19,3 @@ struct ActiveJobs {
 // The active jobs of every queue and user, or nothing when no scheduler
 // answers with a valid IPP response by deadline; then why says what came.
 std::optional<ActiveJobs> activeJobs(SchedulerClock::time_point deadline, std::string& why);
-
-// Jobs that are being printed now on any queue, or -1 when no scheduler
-// answers within one request's time.
-int jobsPrintingNow();

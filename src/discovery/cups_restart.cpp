@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "discovery/command_locator.h"
+#include "discovery/cups_queues.h"
 #include "discovery/held_jobs.h"
 #include "driver/durable_changes.h"
 #include "driver/interrupt.h"
@@ -87,6 +88,11 @@ int runRestartCommands() {
   return status;
 }
 
+// What came instead of the scheduler's jobs.
+void logUnanswered(const std::string& why) {
+  logLine(strFormat("Asking the CUPS scheduler for its jobs: %s.", why.c_str()));
+}
+
 // How the wait ended: all printing done, or the bound reached.
 void logWait(unsigned bound) {
   if (account.gaveUp) {
@@ -109,7 +115,7 @@ void holdAndWaitUntilNothingPrints(unsigned bound, std::vector<int>& held, const
   std::string why;
   std::optional<ActiveJobs> jobs = activeJobs(requestDeadline(end), why);
   if (!jobs) {
-    logLine(strFormat("Asking the CUPS scheduler for its jobs: %s.", why.c_str()));
+    logUnanswered(why);
     logLine("No CUPS scheduler answers: no printing job to wait for before the restart.");
     return;
   }
@@ -145,7 +151,10 @@ void waitUntilSchedulerAnswers() {
 
 // A preview tells how many jobs are printing now, which the restart would wait for.
 void reportRestart() {
-  const int printing = jobsPrintingNow();
+  std::string why;
+  const std::optional<ActiveJobs> jobs = activeJobs(requestDeadline(), why);
+  if (!jobs) logUnanswered(why);
+  const int printing = jobs ? jobs->printing : -1;
   account.printingAtStart = printing;
   logLine(printing < 0 ? std::string("CUPS would be restarted now; no CUPS scheduler answers.")
                        : strFormat("CUPS would be restarted once no job is printing; jobs printing now: %d.", printing));

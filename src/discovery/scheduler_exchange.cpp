@@ -49,7 +49,10 @@ void armCut(int fd, SchedulerClock::time_point deadline) {
   cutDone = 0;
   cutFd = fd;
   struct sigaction action {};
-  action.sa_handler = cutConnection;  // no SA_RESTART: a blocked call returns
+  action.sa_handler = cutConnection;
+  // A read or write restarted after the cut meets the dead socket at once,
+  // and a log line written meanwhile is not cut short.
+  action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   sigaction(SIGALRM, &action, &previousAction);
   setTimer(deadline - SchedulerClock::now());

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <set>
 
@@ -49,8 +50,9 @@ void logSyncFailure(const char* step, const std::string& path) {
   logLine(strFormat("Could not %s %s: %s.", step, path.c_str(), std::strerror(errno)));
 }
 
-// syncfs once for each file system that holds one of the written files.
-void syncWrittenFileSystems() {
+// syncfs once for each file system that holds one of the written files;
+// returns how many.
+std::size_t syncWrittenFileSystems() {
   std::set<dev_t> synced;
   for (const std::string& file : writtenFiles()) {
     const std::string dir = parentOf(file);
@@ -66,9 +68,12 @@ void syncWrittenFileSystems() {
     close(fd);
   }
   writtenFiles().clear();
+  return synced.size();
 }
 
-void syncChangedDirectories() {
+// Returns how many directories it synced.
+std::size_t syncChangedDirectories() {
+  const std::size_t count = changedDirectories().size();
   for (const std::string& dir : changedDirectories()) {
     const int fd = openForSync(dir, O_DIRECTORY);
     if (fd < 0) {
@@ -79,6 +84,7 @@ void syncChangedDirectories() {
     close(fd);
   }
   changedDirectories().clear();
+  return count;
 }
 
 }  // namespace
@@ -90,8 +96,13 @@ void notePathChanged(const std::string& path) { noteDirectoryChanged(parentOf(ab
 void noteFileWritten(const std::string& path) { writtenFiles().insert(absolute(path)); }
 
 void syncPlacedChanges() {
-  syncWrittenFileSystems();
-  syncChangedDirectories();
+  const auto start = std::chrono::steady_clock::now();
+  const std::size_t fileSystems = syncWrittenFileSystems();
+  const std::size_t directories = syncChangedDirectories();
+  if (fileSystems + directories == 0) return;
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  debugLine(strFormat("Synced %zu file systems and %zu directories in %.3f seconds.\n", fileSystems, directories,
+                      took.count()));
 }
 
 bool syncFileData(const std::string& path) {

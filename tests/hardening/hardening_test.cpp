@@ -184,7 +184,7 @@ TEST(Hardening, FullDisksAndOddHostsEndCleanly) {
       {"", 1000, false, false, {"\tYou must be root to be able\n\tto install Vela!\n"}},
       {"mount --bind /var/log /var/log && mount -o remount,bind,ro /var/log", 0, false, true,
        {"to /etc/cups/ppd/lab1.ppd: result=0\n", "CUPS reset returned with: 0\n"}},
-      {"umount /tmp && for i in 1 2 3 4 5; do rm -rf /tmp 2>/dev/null && break; done; test ! -e /tmp", 0, true, false,
+      {"umount /tmp && for i in $(seq 100); do rm -rf /tmp 2>/dev/null && break; done; test ! -e /tmp", 0, true, false,
        {"Cannot create a temporary file in /tmp: No such file or directory.\n", "CUPS Version : 1400//",
        kept + "no merged PPD.\n", finished}},
       {"mount --bind /etc/cups /etc/cups && mount -o remount,bind,ro /etc/cups", 0, true, false,

@@ -21,3 +21,26 @@ TEST(SandboxHost, KeepsEverythingInsideTheView) {
   const RunResult ps = host.run({"/bin/ps", "-e", "-o", "pid="});
   EXPECT_LT(std::count(ps.out.begin(), ps.out.end(), '\n'), 5) << ps.out;
 }
+
+// What the view changed is read from its own layers: a file of the real
+// machine that changes meanwhile is not the view's change, a copy-up that
+// keeps every byte and time is none, and a removal shows as "gone".
+TEST(SandboxHost, ListsOnlyWhatTheViewChanged) {
+  REQUIRE_SANDBOX();
+  char outside[] = "/var/tmp/vela-outside-XXXXXX";
+  const int fd = ::mkstemp(outside);
+  ASSERT_GE(fd, 0);
+  SandboxHost host;
+  ASSERT_EQ(host.shell("touch -r /etc/hostname /tmp/ref && cp -p /etc/hostname /etc/hostname.new && "
+                       "cat /etc/hostname.new > /etc/hostname && touch -r /tmp/ref /etc/hostname && "
+                       "rm /etc/hostname.new && rm -f /etc/motd && chmod 600 /etc/issue").status, 0);
+  EXPECT_EQ(::write(fd, "x", 1), 1);
+  ::close(fd);
+  const std::string changes = host.changedEntries("/etc") + host.changedEntries("/var/tmp");
+  ::unlink(outside);
+  EXPECT_EQ(changes.find("/etc/hostname "), std::string::npos) << changes;
+  EXPECT_NE(changes.find("gone /etc/motd\n"), std::string::npos) << changes;
+  EXPECT_NE(changes.find("f /etc/issue 600 0:0 "), std::string::npos) << changes;
+  EXPECT_EQ(changes.find("vela-outside"), std::string::npos) << changes;
+  EXPECT_NE(host.changedEntries("/tmp").find("f /tmp/ref "), std::string::npos);
+}

@@ -4,6 +4,7 @@
 #include "discovery/cups_queues.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace {
 

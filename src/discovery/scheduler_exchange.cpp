@@ -80,7 +80,8 @@ SchedulerClock::time_point requestDeadline(SchedulerClock::time_point bound) {
   return std::max(deadline, now + std::chrono::seconds(1));
 }
 
-SchedulerExchange::SchedulerExchange(SchedulerClock::time_point deadline) : deadline_(deadline) {
+SchedulerExchange::SchedulerExchange(SchedulerClock::time_point deadline)
+    : deadline_(deadline), budgetSeconds_(secondsLeft(deadline)) {
   cupsSetPasswordCB2(noPassword, nullptr);
   const int msec = std::max(1, static_cast<int>(secondsLeft(deadline_) * 1000));
   http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, msec, nullptr);
@@ -102,8 +103,7 @@ SchedulerExchange::~SchedulerExchange() {
 }
 
 ipp_t* SchedulerExchange::fail(const std::string& why) {
-  why_ = cutDone ? strFormat("no answer within %d seconds", static_cast<int>(kSchedulerRequestTime.count()))
-                 : why;
+  why_ = cutDone ? strFormat("no answer within %.0f seconds", budgetSeconds_) : why;
   return nullptr;
 }
 

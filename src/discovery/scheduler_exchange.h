@@ -45,5 +45,6 @@ class SchedulerExchange {
 
   http_t* http_ = nullptr;
   SchedulerClock::time_point deadline_;
+  double budgetSeconds_;  // from the connection to the deadline
   std::string why_;
 };

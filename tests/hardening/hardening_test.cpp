@@ -265,7 +265,7 @@ while (my $c = $s->accept) {
     const RunResult result = host->run({"/opt/tam/bin/setup"}, options);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_LT(seconds, 30);
+    EXPECT_LT(seconds, 45);  // a sanitizer build on a busy machine included
     const std::string log = host->log();
     std::size_t at = 0;
     for (const std::string& line : {c.why, std::string("No CUPS scheduler answers: no printing job to wait for "

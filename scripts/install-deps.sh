@@ -14,7 +14,7 @@ apt-get install -y -qq --no-install-recommends \
   build-essential g++ cmake make pkg-config \
   libcups2-dev libgtest-dev googletest nlohmann-json3-dev \
   cups cups-client cups-filters cups-bsd openprinting-ppds foomatic-db-compressed-ppds \
-  netcat-openbsd gzip tar procps iproute2 util-linux openssh-server openssh-client \
+  netcat-openbsd gzip tar procps iproute2 util-linux openssh-server openssh-client strace \
   clang libclang-rt-14-dev groff-base man-db ansible-core ansible-lint \
   mmdebstrap debootstrap debian-archive-keyring binutils perl \
   >/dev/null

@@ -14,7 +14,9 @@
 #include <thread>
 
 #include "discovery/command_locator.h"
+#include "discovery/cups_queues.h"
 #include "discovery/held_jobs.h"
+#include "driver/durable_changes.h"
 #include "driver/interrupt.h"
 #include "driver/settings.h"
 #include "driver/shell.h"
@@ -27,7 +29,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kPollInterval = std::chrono::milliseconds(500);
 // How long a restarted scheduler gets to answer before the release.
-constexpr double kAnswerAgainSeconds = 30;
+constexpr auto kAnswerAgainTime = std::chrono::seconds(30);
 
 CupsRestartAccount account;
 bool done = false;  // this run has restarted, or a preview has told it
@@ -86,6 +88,11 @@ int runRestartCommands() {
   return status;
 }
 
+// What came instead of the scheduler's jobs.
+void logUnanswered(const std::string& why) {
+  logLine(strFormat("Asking the CUPS scheduler for its jobs: %s.", why.c_str()));
+}
+
 // How the wait ended: all printing done, or the bound reached.
 void logWait(unsigned bound) {
   if (account.gaveUp) {
@@ -99,22 +106,32 @@ void logWait(unsigned bound) {
 
 // Holds the waiting jobs and polls until no job is printing, bound seconds
 // have passed or a signal came; jobs that come in meanwhile are held as
-// well. A scheduler that does not answer has nothing printing.
+// well. Every question and hold ends by the bound (or a second after it
+// when the bound is shorter than that), so the wait does too, whatever
+// answers. A scheduler that gives no valid answer has nothing printing.
 void holdAndWaitUntilNothingPrints(unsigned bound, std::vector<int>& held, const InterruptCatcher& interrupt) {
   const Clock::time_point start = Clock::now();
-  std::optional<ActiveJobs> jobs = activeJobs();
+  const Clock::time_point end = start + std::chrono::seconds(bound);
+  std::string why;
+  std::optional<ActiveJobs> jobs = activeJobs(requestDeadline(end), why);
   if (!jobs) {
+    logUnanswered(why);
     logLine("No CUPS scheduler answers: no printing job to wait for before the restart.");
     return;
   }
   account.printingAtStart = jobs->printing;
   while (true) {
     std::erase_if(jobs->pending, [&](int job) { return std::find(held.begin(), held.end(), job) != held.end(); });
-    holdJobs(jobs->pending, held);
-    if (jobs->printing == 0 || secondsSince(start) >= bound || interrupt.caught() != 0) break;
-    std::this_thread::sleep_for(kPollInterval);
-    if (std::optional<ActiveJobs> now = activeJobs()) jobs = std::move(now);
-    else jobs->printing = 0;  // the scheduler has gone: nothing prints any more
+    holdJobs(jobs->pending, held, requestDeadline(end));
+    if (jobs->printing == 0 || Clock::now() >= end || interrupt.caught() != 0) break;
+    std::this_thread::sleep_for(std::min<Clock::duration>(kPollInterval, end - Clock::now()));
+    if (std::optional<ActiveJobs> now = activeJobs(requestDeadline(end), why)) {
+      jobs = std::move(now);
+    } else {
+      logLine(strFormat("Asking the CUPS scheduler for its jobs: %s; taking it that nothing prints any more.",
+                        why.c_str()));
+      jobs->printing = 0;
+    }
   }
   account.waitedSeconds = secondsSince(start);
   account.stillPrinting = jobs->printing;
@@ -122,15 +139,22 @@ void holdAndWaitUntilNothingPrints(unsigned bound, std::vector<int>& held, const
   if (interrupt.caught() == 0) logWait(bound);
 }
 
-// A restarted scheduler takes a moment before it answers again.
+// A restarted scheduler takes a moment before it answers again; each
+// question ends by the bound of this wait.
 void waitUntilSchedulerAnswers() {
-  const Clock::time_point start = Clock::now();
-  while (jobsPrintingNow() < 0 && secondsSince(start) < kAnswerAgainSeconds) std::this_thread::sleep_for(kPollInterval);
+  const Clock::time_point end = Clock::now() + kAnswerAgainTime;
+  std::string why;
+  while (!activeJobs(requestDeadline(end), why) && Clock::now() < end) {
+    std::this_thread::sleep_for(std::min<Clock::duration>(kPollInterval, end - Clock::now()));
+  }
 }
 
 // A preview tells how many jobs are printing now, which the restart would wait for.
 void reportRestart() {
-  const int printing = jobsPrintingNow();
+  std::string why;
+  const std::optional<ActiveJobs> jobs = activeJobs(requestDeadline(), why);
+  if (!jobs) logUnanswered(why);
+  const int printing = jobs ? jobs->printing : -1;
   account.printingAtStart = printing;
   logLine(printing < 0 ? std::string("CUPS would be restarted now; no CUPS scheduler answers.")
                        : strFormat("CUPS would be restarted once no job is printing; jobs printing now: %d.", printing));
@@ -151,6 +175,8 @@ int restartCups() {
     account.status = runRestartCommands();
     return account.status;
   }
+  // CUPS reads the new PPDs from disk: they are on it before it restarts.
+  syncPlacedChanges();
   std::vector<int> held;
   InterruptCatcher interrupt;
   holdAndWaitUntilNothingPrints(waitBound(), held, interrupt);

@@ -2,8 +2,6 @@
 // at a moment when no job is printing, once per run.
 #pragma once
 
-#include "discovery/cups_queues.h"  // jobsPrintingNow()
-
 // How long the restart waits at most for the printing jobs to finish, in
 // seconds; the environment variable VELARESTARTWAIT (0 to 600) sets another.
 inline constexpr unsigned kRestartWaitSeconds = 60;

@@ -1,12 +1,11 @@
 // The holds and releases of the CUPS restart and their record. A hold that
 // reaches a job the scheduler has just started stops it mid-print, so each
-// job is held through libcups right after its state was asked on the same
-// connection, the latest jobs first: a printer that finishes meanwhile
-// starts the earliest waiting job, which is then found printing and left
-// alone. A command per job would widen that gap many times over. Releases
-// are lp commands; job ids are numbers the scheduler gave, so a command
-// line never carries a name. The record keeps the ids until every one is
-// released.
+// job is held right after its state was asked on the same connection, the
+// latest jobs first: a printer that finishes meanwhile starts the earliest
+// waiting job, which is then found printing and left alone. A connection of
+// its own per job would widen that gap many times over. Holds and releases
+// are bounded requests (scheduler_exchange.h); the record keeps the ids
+// until the scheduler has taken every release.
 #include "discovery/held_jobs.h"
 
 #include <cups/cups.h>
@@ -19,12 +18,11 @@
 #include <cstring>
 #include <string>
 
-#include "discovery/command_locator.h"
-#include "discovery/cups_queues.h"
+#include "discovery/scheduler_exchange.h"
 #include "driver/atomic_file.h"
+#include "driver/durable_changes.h"
 #include "driver/regular_file.h"
 #include "driver/settings.h"
-#include "driver/shell.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
 
@@ -40,39 +38,64 @@ ipp_t* jobRequest(ipp_op_t operation, int job) {
 }
 
 // Whether job is still waiting for its printer (not printing, held or ended).
-bool waiting(http_t* http, int job) {
-  ipp_t* response = cupsDoRequest(http, jobRequest(IPP_OP_GET_JOB_ATTRIBUTES, job), "/");
+bool waiting(SchedulerExchange& scheduler, int job) {
+  ipp_t* response = scheduler.send(jobRequest(IPP_OP_GET_JOB_ATTRIBUTES, job), "/");
   ipp_attribute_t* state = ippFindAttribute(response, "job-state", IPP_TAG_ENUM);
   const bool pending = state != nullptr && ippGetInteger(state, 0) == IPP_JSTATE_PENDING;
   ippDelete(response);
   return pending;
 }
 
-// Holds job when it is still waiting for its printer; true when held.
-bool holdIfWaiting(http_t* http, int job) {
-  if (!waiting(http, job)) {
+// The IPP status of a request about one job, -1 when the scheduler gave no
+// valid answer; what the status or the failure means in message.
+int jobRequestStatus(SchedulerExchange& scheduler, ipp_op_t operation, int job, std::string& message) {
+  ipp_t* response = scheduler.send(jobRequest(operation, job), "/jobs/");
+  if (response == nullptr) {
+    message = scheduler.why();
+    return -1;
+  }
+  const ipp_status_t status = ippGetStatusCode(response);
+  ipp_attribute_t* text = ippFindAttribute(response, "status-message", IPP_TAG_TEXT);
+  message = text != nullptr && ippGetString(text, 0, nullptr) != nullptr ? ippGetString(text, 0, nullptr)
+                                                                         : ippErrorString(status);
+  ippDelete(response);
+  return status <= IPP_STATUS_OK_CONFLICTING ? 0 : static_cast<int>(status);
+}
+
+// Holds job when it is still waiting for its printer; true when held, or
+// when the hold was sent and its answer did not come: that job is released
+// with the others, which does no harm to a job that is not held.
+bool holdIfWaiting(SchedulerExchange& scheduler, int job) {
+  if (!waiting(scheduler, job)) {
     logLine(strFormat("Not holding job %d: it is no longer waiting.", job));
     return false;
   }
-  ippDelete(cupsDoRequest(http, jobRequest(IPP_OP_HOLD_JOB, job), "/jobs/"));
-  const bool held = cupsLastError() <= IPP_STATUS_OK_CONFLICTING;
-  logLine(held ? strFormat("Holding job %d: result=0", job)
-               : strFormat("Holding job %d: result=%d (%s)", job, cupsLastError(), cupsLastErrorString()));
-  return held;
+  std::string message;
+  const int status = jobRequestStatus(scheduler, IPP_OP_HOLD_JOB, job, message);
+  logLine(status == 0 ? strFormat("Holding job %d: result=0", job)
+                      : strFormat("Holding job %d: result=%d (%s)", job, status, message.c_str()));
+  return status <= 0;
 }
 
-// Runs "lp -i job -H resume" and logs it.
-void releaseJob(int job) {
-  const std::string lp = locateCupsCommand("lp").value_or("lp");
-  const int status = runHostCommand(strFormat("%s -i %d -H resume", shellWord(lp).c_str(), job));
-  logLine(strFormat("Releasing job %d: result=%d", job, status));
+// Releases job; false when the scheduler could not be asked, so that the
+// record keeps it. A job the scheduler refuses to release (ended, cancelled
+// meanwhile) has nothing left to release.
+bool releaseJob(SchedulerExchange& scheduler, int job) {
+  std::string message;
+  const int status = jobRequestStatus(scheduler, IPP_OP_RELEASE_JOB, job, message);
+  logLine(status == 0 ? strFormat("Releasing job %d: result=0", job)
+                      : strFormat("Releasing job %d: result=%d (%s)", job, status, message.c_str()));
+  return status >= 0;
 }
 
 bool writeRecord(const std::vector<int>& jobs) {
   AtomicFile record(kHeldJobsRecord);
   record.write("# Print jobs that setup holds until CUPS has restarted.\n");
   for (const int job : jobs) record.write(std::to_string(job) + "\n");
-  if (record.ok() && record.commit(0600)) return true;
+  if (record.ok() && record.commit(0600)) {
+    syncPlacedChanges();  // a hold outlives a power cut, so its record must too
+    return true;
+  }
   logLine(strFormat("Cannot record the held jobs in %s: %s", kHeldJobsRecord, record.error().c_str()));
   return false;
 }
@@ -97,24 +120,38 @@ void removeRecord() {
   }
 }
 
+// Releases each of jobs on one connection, within one request's time; the
+// record then names only those the scheduler could not be asked about, or
+// is gone.
 void releaseEach(const std::vector<int>& jobs) {
-  for (const int job : jobs) releaseJob(job);
+  SchedulerExchange scheduler(requestDeadline());
+  std::vector<int> unreached;
+  for (const int job : jobs) {
+    if (!releaseJob(scheduler, job)) unreached.push_back(job);
+  }
+  if (unreached.empty()) {
+    removeRecord();
+  } else {
+    writeRecord(unreached);
+    logLine(strFormat("Jobs left held until a later run can release them: %zu (%s).", unreached.size(),
+                      kHeldJobsRecord));
+  }
 }
 
 }  // namespace
 
-void holdJobs(const std::vector<int>& jobs, std::vector<int>& held) {
+void holdJobs(const std::vector<int>& jobs, std::vector<int>& held, SchedulerClock::time_point deadline) {
   if (jobs.empty()) return;
   std::vector<int> recorded = held;
   recorded.insert(recorded.end(), jobs.begin(), jobs.end());
   if (!writeRecord(recorded)) return;
-  if (http_t* http = connectScheduler()) {
+  SchedulerExchange scheduler(deadline);
+  if (scheduler.connected()) {
     std::vector<int> latestFirst = jobs;
     std::sort(latestFirst.rbegin(), latestFirst.rend());
     for (const int job : latestFirst) {
-      if (holdIfWaiting(http, job)) held.push_back(job);
+      if (holdIfWaiting(scheduler, job)) held.push_back(job);
     }
-    httpClose(http);
   }
   // Only what is held is released.
   if (held.empty()) {
@@ -127,13 +164,12 @@ void holdJobs(const std::vector<int>& jobs, std::vector<int>& held) {
 void releaseHeldJobs(const std::vector<int>& held) {
   if (held.empty()) return;  // nothing held, no record written
   releaseEach(held);
-  removeRecord();
 }
 
 void releaseJobsHeldByEarlierRun() {
   if (settings().userId != 0 || settings().preview != 0 || access(kHeldJobsRecord, F_OK) != 0) return;
   const std::vector<int> jobs = readRecord();
   logLine(strFormat("Jobs held by an earlier run that did not finish: %zu.", jobs.size()));
-  releaseEach(jobs);
-  removeRecord();
+  if (jobs.empty()) removeRecord();
+  else releaseEach(jobs);
 }

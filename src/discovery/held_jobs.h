@@ -7,16 +7,19 @@
 
 #include <vector>
 
+#include "discovery/scheduler_exchange.h"
+
 // One job id a line, after a comment line.
 inline constexpr const char* kHeldJobsRecord = "/var/lib/Vela4.0_HeldJobs";
 
 // Records held and jobs together, then holds each of jobs that is still
 // waiting and adds it to held; the record then names held only. Holds
 // nothing when the record cannot be written, since a hold that nothing
-// records could outlive a killed run.
-void holdJobs(const std::vector<int>& jobs, std::vector<int>& held);
+// records could outlive a killed run. The holds end at deadline.
+void holdJobs(const std::vector<int>& jobs, std::vector<int>& held, SchedulerClock::time_point deadline);
 
-// Releases each held job (lp -i ID -H resume), then removes the record.
+// Releases each held job, then removes the record, or keeps in it the jobs
+// whose release could not reach the scheduler.
 void releaseHeldJobs(const std::vector<int>& held);
 
 // A run as root that changes the host releases the jobs that the record of

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "driver/durable_changes.h"
 #include "driver/shell.h"
 
 namespace {
@@ -21,6 +22,13 @@ std::unique_ptr<HostChanges>& current() {
 }
 
 }  // namespace
+
+std::string directoryOfFd(int fd) {
+  char target[4096];
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+  return length > 0 && target[0] == '/' ? std::string(target, static_cast<std::size_t>(length)) : std::string();
+}
 
 HostChanges& host() { return *current(); }
 
@@ -38,9 +46,13 @@ void startPreview() {
 
 int RealHostChanges::runCommand(const std::string& command) { return runShell(command); }
 
-int RealHostChanges::copyFiles(const std::string& command, const std::vector<FileCopy>&) { return runShell(command); }
+int RealHostChanges::copyFiles(const std::string& command, const std::vector<FileCopy>& copies) {
+  for (const FileCopy& copy : copies) noteFileWritten(copy.target);
+  return runShell(command);
+}
 
 int RealHostChanges::makeDirectory(const std::string& path, int mode) {
+  notePathChanged(path);
   return mkdir(path.c_str(), static_cast<mode_t>(mode));
 }
 
@@ -49,20 +61,30 @@ int RealHostChanges::changeMode(const std::string& path, int mode) {
 }
 
 int RealHostChanges::makeLink(const std::string& target, const std::string& linkName) {
+  notePathChanged(linkName);
   return symlink(target.c_str(), linkName.c_str());
 }
 
-int RealHostChanges::removeEntry(const std::string& path) { return std::remove(path.c_str()); }
+int RealHostChanges::removeEntry(const std::string& path) {
+  notePathChanged(path);
+  return std::remove(path.c_str());
+}
 
 int RealHostChanges::renameEntry(const std::string& from, const std::string& to) {
+  notePathChanged(from);
+  notePathChanged(to);
   return std::rename(from.c_str(), to.c_str());
 }
 
-int RealHostChanges::unlinkAt(int dirFd, const char* name, int flags) { return unlinkat(dirFd, name, flags); }
+int RealHostChanges::unlinkAt(int dirFd, const char* name, int flags) {
+  if (const std::string dir = directoryOfFd(dirFd); !dir.empty()) noteDirectoryChanged(dir);
+  return unlinkat(dirFd, name, flags);
+}
 
 std::string RealHostChanges::freshFileTemplate(const std::string& besideTarget) { return besideTarget; }
 
 int RealHostChanges::placeFile(const std::string& fresh, const std::string& target) {
+  notePathChanged(target);
   return std::rename(fresh.c_str(), target.c_str());
 }
 

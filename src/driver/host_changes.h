@@ -78,5 +78,8 @@ HostChanges& realHost();
 // output.
 void startPreview();
 
+// The path of the directory open on fd, or empty when /proc cannot tell.
+std::string directoryOfFd(int fd);
+
 // The preview object (host_preview.cpp).
 std::unique_ptr<HostChanges> makePreviewHost();

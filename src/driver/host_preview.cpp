@@ -54,14 +54,6 @@ int failWith(int error) {
   return -1;
 }
 
-// The path of the directory open on fd, or empty when /proc cannot tell.
-std::string directoryOfFd(int fd) {
-  char target[PATH_MAX];
-  const std::string link = "/proc/self/fd/" + std::to_string(fd);
-  const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
-  return length > 0 && target[0] == '/' ? std::string(target, static_cast<std::size_t>(length)) : std::string();
-}
-
 class PreviewHostChanges : public RealHostChanges {
  public:
   PreviewHostChanges();

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "driver/durable_changes.h"
 #include "driver/run_account.h"
 #include "driver/run_report.h"
 #include "driver/run_summary.h"
@@ -12,10 +13,13 @@
 #include "driver/update_log.h"
 
 void endRun() {
+  // What the report tells as done is on disk before it says so, and the report after it.
+  syncPlacedChanges();
   runAccount().finished = isoTimeNow();
   const std::string path = runReportPath();
   std::string error;
   if (!writeRunReport(path, error)) logLine("Could not write the report " + path + ": " + error + ".");
+  syncPlacedChanges();
   printRunSummary(path, error);
   if (settings().logOpen) UpdateLog::close();
   std::exit(0);

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "driver/durable_changes.h"
 #include "driver/host_changes.h"
 #include "driver/shell.h"
 #include "driver/text.h"
@@ -35,7 +36,9 @@ int archiveInto(const std::string& dir, const std::string& archive) {
   const std::string script =
       strFormat("#!/bin/sh\nc=`pwd`\ncd %s\ntar cf %s -- *\ncd ${c}\n", shellWord(dir).c_str(), fresh.c_str());
   const int status = runHostCommand(script);
-  if (status == 0 && chmod(fresh.c_str(), 0644) == 0 && host().placeFile(fresh, archive) == 0) return status;
+  // What tar wrote is on disk before its name replaces the earlier archive.
+  const bool synced = !host().changesHost() || syncFileData(fresh);
+  if (status == 0 && synced && chmod(fresh.c_str(), 0644) == 0 && host().placeFile(fresh, archive) == 0) return status;
   if (status == 0) {
     logLine(strFormat("Could not move %s to %s: %s.", fresh.c_str(), archive.c_str(), std::strerror(errno)));
   }

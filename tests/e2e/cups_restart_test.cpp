@@ -125,4 +125,32 @@ TEST_F(BusyUpgrade, WaitIsBoundedAndHeldJobsAreReleasedEvenByTheNextRun) {
   EXPECT_FALSE(host_->exists(kRecord));
 }
 
+// A restart after which no scheduler answers: the releases cannot reach it, so the record keeps the
+// held jobs, and the run after the scheduler is back releases them.
+TEST_F(BusyUpgrade, ReleasesThatCannotReachTheSchedulerWaitInTheRecordForTheNextRun) {
+  submitJobs(*host_, {"lab1"}, 1, kEndlessJobTitle);
+  ASSERT_TRUE(waitUntilPrinting(*host_, 1, 30));
+  submitJobs(*host_, {"lab1", "lab1"}, 2);
+  // This "restart" only stops the scheduler.
+  host_->installStub("/usr/bin/systemctl", 0, "", "kill $(pidof cupsd)");
+  RunResult run = runSetup({}, {"VELARESTARTWAIT=1"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::string log = host_->log();
+  EXPECT_EQ(countOf(log, "Holding job [23]: result=0\n"), 2) << log;
+  EXPECT_EQ(countOf(log, "Releasing job [23]: result=-1 \\(nothing accepts a connection at [^)]*\\)\n"), 2) << log;
+  EXPECT_EQ(countOf(log, "Jobs left held until a later run can release them: 2 \\(/var/lib/Vela4.0_HeldJobs\\)\\.\n"),
+            1) << log;
+  EXPECT_EQ(countOf(host_->readFile(kRecord), "[23]\n"), 2) << host_->readFile(kRecord);
+
+  ASSERT_EQ(host_->run({"/usr/sbin/cupsd"}).status, 0);
+  ASSERT_TRUE(cups_->waitUntilRunning(60));
+  run = runSetup({"-d"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  log = host_->log();
+  EXPECT_EQ(countOf(log, "Jobs held by an earlier run that did not finish: 2\\.\n"), 1) << log;
+  EXPECT_EQ(countOf(log, "Releasing job [23]: result=0\n"), 2) << log;
+  EXPECT_EQ(countOf(jobLines(), "job-hold-until-specified"), 0) << jobLines();
+  EXPECT_FALSE(host_->exists(kRecord));
+}
+
 }  // namespace

@@ -1,0 +1,179 @@
+// What a run says it has done is on disk: the real setup binary under strace in a sandbox host, an
+// installation from elsewhere with three queues to update, a restore and a de-installation. Every file
+// renamed into place has its directory synced, and every file that cp wrote its file system (or its
+// own data), before CUPS is restarted and before the report is renamed into place, or else before
+// the run ends.
+#include <unistd.h>
+
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "sandbox/sandbox_host.h"
+
+namespace {
+
+// One system call of the trace that matters here.
+struct TracedCall {
+  enum Kind { kPlaced, kWritten, kDirSync, kFileSync, kFsSync, kMilestone } kind;
+  std::string path;  // as the process saw it, made absolute
+};
+
+std::string dirName(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The calls of a trace written by strace -f -y, in their order. Paths are made absolute with the
+// working directory of the process, which chdir and fork pass on.
+class TraceReader {
+ public:
+  std::vector<TracedCall> read(const std::string& trace) {
+    std::istringstream lines(trace);
+    for (std::string line; std::getline(lines, line);) take(joined(line));
+    return calls_;
+  }
+
+ private:
+  // A call that another process interrupted comes in two lines: "<unfinished ...>", "<... resumed>".
+  std::string joined(const std::string& line) {
+    const std::string pid = line.substr(0, line.find(' '));
+    if (line.ends_with(" <unfinished ...>")) {
+      unfinished_[pid] = line.substr(0, line.size() - 17);
+      return "";
+    }
+    const std::size_t resumed = line.find(" resumed>");
+    if (resumed == std::string::npos || unfinished_.count(pid) == 0) return line;
+    std::string whole = unfinished_[pid] + line.substr(resumed + 9);
+    unfinished_.erase(pid);
+    return whole;
+  }
+
+  void take(const std::string& line) {
+    static const std::regex call(R"(^(\d+) +(\w+)\((.*)\) += (-?\d+)(<([^>]*)>)?)");
+    std::smatch m;
+    if (!std::regex_search(line, m, call) || m[4] == "-1") return;
+    const std::string pid = m[1], name = m[2], args = m[3], result = m[4], fdPath = m[6];
+    const std::vector<std::string> texts = quoted(args);
+    std::string& cwd = cwds_.try_emplace(pid, parentCwd_).first->second;
+    const auto absolute = [&](const std::string& path) { return path.starts_with("/") ? path : cwd + "/" + path; };
+    if (name == "clone" || name == "clone3" || name == "vfork" || name == "fork") {
+      cwds_[result] = cwd;
+    } else if (name == "chdir" && !texts.empty()) {
+      cwd = absolute(texts[0]);
+    } else if (name == "execve" && !texts.empty()) {
+      if (texts[0].ends_with("/cp")) copying_.insert(pid);
+      if (args.find("restart cups") != std::string::npos || args.find("cups restart") != std::string::npos)
+        calls_.push_back({TracedCall::kMilestone, "restart"});
+    } else if (name.starts_with("rename") && texts.size() == 2) {
+      const std::string target = absolute(texts[1]);
+      calls_.push_back({TracedCall::kPlaced, target});
+      if (target.ends_with("_UpdateReport.json")) calls_.push_back({TracedCall::kMilestone, "report"});
+    } else if (name == "openat" && copying_.count(pid) != 0 && !fdPath.empty() &&
+               (args.find("O_WRONLY") != std::string::npos || args.find("O_RDWR") != std::string::npos)) {
+      calls_.push_back({TracedCall::kWritten, fdPath});
+    } else if (name == "fsync" || name == "fdatasync" || name == "syncfs") {
+      static const std::regex fd(R"(^\d+<([^>]*)>)");
+      if (std::regex_search(args, m, fd)) calls_.push_back({name == "syncfs" ? TracedCall::kFsSync : TracedCall::kDirSync, m[1]});
+    } else if (name == "sync") {
+      calls_.push_back({TracedCall::kFsSync, "/"});
+    }
+  }
+
+  // The "..." arguments of a call, without their escapes.
+  static std::vector<std::string> quoted(const std::string& args) {
+    std::vector<std::string> texts;
+    static const std::regex text(R"re("((?:[^"\\]|\\.)*)")re");
+    for (std::sregex_iterator it(args.begin(), args.end(), text), end; it != end; ++it) texts.push_back((*it)[1]);
+    return texts;
+  }
+
+  std::vector<TracedCall> calls_;
+  std::map<std::string, std::string> cwds_;
+  std::string parentCwd_ = "/";
+  std::set<std::string> copying_;
+  std::map<std::string, std::string> unfinished_;
+};
+
+// The changes of calls not made durable in time, one line each. A sync of a directory covers what was
+// renamed into it, a sync of a file or of its file system what cp wrote into it. The file system is
+// told by the device of directories: an overlay gives its files the device of the layer below.
+std::vector<std::string> undurable(const std::vector<TracedCall>& calls, const std::map<std::string, std::string>& device) {
+  const auto deviceOf = [&](const std::string& path) {
+    const auto found = device.find(path);
+    return found == device.end() ? "gone " + path : found->second;
+  };
+  std::vector<std::string> missing;
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    const TracedCall& change = calls[i];
+    if (change.kind != TracedCall::kPlaced && change.kind != TracedCall::kWritten) continue;
+    const std::string dir = dirName(change.path);
+    bool synced = false;
+    std::string by = "the end of the run";
+    for (std::size_t j = i + 1; j < calls.size() && !synced; ++j) {
+      const TracedCall& later = calls[j];
+      if (later.kind == TracedCall::kMilestone && !(later.path == "report" && change.path.ends_with(".json"))) {
+        by = later.path == "restart" ? "the restart" : "the report";
+        break;
+      }
+      synced = change.kind == TracedCall::kPlaced
+                   ? later.kind == TracedCall::kDirSync && later.path == dir
+                   : (later.kind == TracedCall::kDirSync && later.path == change.path) ||
+                         (later.kind == TracedCall::kFsSync && deviceOf(later.path) == deviceOf(dir));
+    }
+    if (!synced) {
+      missing.push_back((change.kind == TracedCall::kPlaced ? "renamed into place, directory not synced before "
+                                                            : "written by cp, not synced before ") +
+                        by + ": " + change.path);
+    }
+  }
+  return missing;
+}
+
+}  // namespace
+
+TEST(Durability, EveryRenameAndCopyIsSyncedBeforeTheRestartAndTheReport) {
+  REQUIRE_SANDBOX();
+  if (access("/usr/bin/strace", X_OK) != 0) {
+    if (SandboxHost::onCi()) FAIL() << "no /usr/bin/strace (scripts/install-deps.sh installs it)";
+    GTEST_SKIP() << "no /usr/bin/strace (scripts/install-deps.sh installs it)";
+  }
+  SandboxHost host;
+  host.installProduct("/srv/vela");
+  host.installSetup("/srv/vela");
+  for (const char* path : {"/usr/sbin/service", "/etc/init.d/cups", "/etc/init.d/cupsys"}) host.remove(path);
+  host.installStub("/usr/bin/systemctl");
+  for (const char* queue : {"lab1", "lab2", "lab3"})
+    host.copyIn(VELA_OLD_PPD_DIR "/Marlo_Ardent_110-PCL.ppd", std::string("/etc/cups/ppd/") + queue + ".ppd");
+  const struct {
+    std::vector<std::string> argv;
+    std::string stdinText;
+    std::size_t renames;  // at least
+  } runs[] = {
+      {{"/srv/vela/setup"}, "", 9},
+      {{"/opt/tam/bin/setup", "-r"}, "", 6},
+      {{"/opt/tam/bin/setup", "-d"}, "yes\n", 1},
+  };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.argv.back());
+    std::vector<std::string> argv = {"/usr/bin/strace", "-f", "-y", "-qq", "-s", "4096", "-o", "/root/trace", "-e",
+                                     "trace=rename,renameat,renameat2,fsync,fdatasync,syncfs,sync,openat,execve,"
+                                     "chdir,clone,clone3,fork,vfork"};
+    argv.insert(argv.end(), run.argv.begin(), run.argv.end());
+    // LeakSanitizer cannot run under ptrace: a sanitizer build checks its leaks in the other tests.
+    const RunResult result =
+        host.run(argv, {.stdinText = run.stdinText, .env = {"KORLPMODE=CUPS", "ASAN_OPTIONS=detect_leaks=0"}});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::vector<TracedCall> calls = TraceReader().read(host.readFile("/root/trace"));
+    std::string paths;
+    for (const TracedCall& call : calls) paths += dirName(call.path) + "\n" + call.path + "\n";
+    host.writeFile("/root/paths", paths);
+    std::map<std::string, std::string> device;
+    std::istringstream devices(host.shell("while read -r p; do stat -c '%d %n' -- \"$p\" 2>/dev/null; done < /root/paths").out);
+    for (std::string id, path; devices >> id && std::getline(devices >> std::ws, path);) device[path] = id;
+    EXPECT_GE(std::count_if(calls.begin(), calls.end(), [](const TracedCall& c) { return c.kind == TracedCall::kPlaced; }),
+              static_cast<long>(run.renames));
+    EXPECT_EQ(undurable(calls, device), std::vector<std::string>{}) << host.log();
+  }
+}

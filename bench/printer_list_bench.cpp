@@ -16,28 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/old_product_ppds.h"
 #include "sandbox/sandbox_host.h"
 
 namespace {
-
-std::vector<std::string> oldPPDs() {
-  std::vector<std::string> texts;
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(VELA_OLD_PPD_DIR)) {
-    while (const dirent* entry = readdir(dir)) {
-      if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
-    }
-    closedir(dir);
-  }
-  std::sort(names.begin(), names.end());
-  for (const std::string& name : names) {
-    std::ifstream in(std::string(VELA_OLD_PPD_DIR) + "/" + name);
-    std::ostringstream text;
-    text << in.rdbuf();
-    texts.push_back(text.str());
-  }
-  return texts;
-}
 
 // The figure that setup prints at debug level 1, or -1.
 long candidateOpens(const std::string& err) {
@@ -76,7 +58,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "sandbox host unavailable: %s\n", SandboxHost::unavailableReason().c_str());
     return 1;
   }
-  const std::vector<std::string> ppds = oldPPDs();
+  const std::vector<std::string> ppds = oldProductPPDs();
   if (ppds.empty()) {
     std::fprintf(stderr, "no previous-generation PPDs in %s\n", VELA_OLD_PPD_DIR);
     return 1;

@@ -19,27 +19,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/old_product_ppds.h"
 #include "sandbox/sandbox_host.h"
 
 namespace {
-
-std::vector<std::string> oldPPDs() {
-  std::vector<std::string> names, texts;
-  if (DIR* dir = opendir(VELA_OLD_PPD_DIR)) {
-    while (const dirent* entry = readdir(dir)) {
-      if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
-    }
-    closedir(dir);
-  }
-  std::sort(names.begin(), names.end());
-  for (const std::string& name : names) {
-    std::ifstream in(std::string(VELA_OLD_PPD_DIR) + "/" + name);
-    std::ostringstream text;
-    text << in.rdbuf();
-    texts.push_back(text.str());
-  }
-  return texts;
-}
 
 // Binds a fresh directory of this machine's disk over path in the view, with
 // what the view held there. Empty on success, else what failed.
@@ -79,7 +62,7 @@ int main(int argc, char** argv) {
   }
   const int queues = argc > 1 ? std::atoi(argv[1]) : 2000;
   const int pairs = argc > 2 ? std::atoi(argv[2]) : 3;
-  const std::vector<std::string> ppds = oldPPDs();
+  const std::vector<std::string> ppds = oldProductPPDs();
   char diskDir[] = "/var/tmp/vela-sync-bench-XXXXXX";
   if (ppds.empty() || mkdtemp(diskDir) == nullptr) {
     std::fprintf(stderr, "no previous-generation PPDs in %s, or no directory in /var/tmp\n", VELA_OLD_PPD_DIR);

@@ -46,7 +46,10 @@ int openForSync(const std::string& path, int flags) {
   return fd;
 }
 
+bool syncFailed = false;
+
 void logSyncFailure(const char* step, const std::string& path) {
+  syncFailed = true;
   logLine(strFormat("Could not %s %s: %s.", step, path.c_str(), std::strerror(errno)));
 }
 
@@ -104,6 +107,8 @@ void syncPlacedChanges() {
   debugLine(strFormat("Synced %zu file systems and %zu directories in %.3f seconds.\n", fileSystems, directories,
                       took.count()));
 }
+
+bool everySyncSucceeded() { return !syncFailed; }
 
 bool syncFileData(const std::string& path) {
   const int fd = openForSync(path, 0);

@@ -22,6 +22,10 @@ void noteFileWritten(const std::string& path);
 // A directory that is gone by now needs no sync; other failures are logged.
 void syncPlacedChanges();
 
+// False once a sync of this run has failed: what the run put in place may
+// then not survive a power cut, and the run must not say it is done.
+bool everySyncSucceeded();
+
 // Syncs the data of one file that a command wrote, before it is renamed
 // into place; false with errno when that failed.
 bool syncFileData(const std::string& path);

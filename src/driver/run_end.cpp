@@ -15,6 +15,7 @@
 void endRun() {
   // What the report tells as done is on disk before it says so, and the report after it.
   syncPlacedChanges();
+  if (!everySyncSucceeded()) accountEarlyEnd("what the run put in place could not all be synced to disk");
   runAccount().finished = isoTimeNow();
   const std::string path = runReportPath();
   std::string error;

@@ -2,7 +2,7 @@
 # Makes the product archive the way it is shipped: built inside a Debian 11
 # (bullseye) root, the oldest release the product is built for, so that the
 # binary starts on every distribution of that age or newer, and checked for
-# what it needs of a host (tests/release/check-binary.sh). The root comes
+# what it needs of a host (scripts/check-binary.sh). The root comes
 # from Debian's package registry and is kept for the next run (see
 # scripts/debian-root.sh); the build tree is kept in build-bullseye.
 # Runs as root on Debian 12. The last line of output is the archive's path.
@@ -53,5 +53,5 @@ echo "== check what the shipped binary needs" >&2
 check=$(mktemp -d)
 trap 'rm -rf -- "$check"' EXIT
 tar -xzf "$archive" -C "$check" bin/setup
-bash tests/release/check-binary.sh "$check/bin/setup" "$root" >&2
+bash scripts/check-binary.sh "$check/bin/setup" "$root" >&2
 echo "$archive"

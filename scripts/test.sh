@@ -48,7 +48,7 @@ echo "== make the shipped archive in a Debian 11 root and try it on Debian 11, 1
 # a fault; the matrix runs it with each release's own CUPS. Their roots are
 # kept between runs (scripts/debian-root.sh).
 archive=$(VELA_RELEASE_CLANG=1 bash scripts/release.sh | tail -n 1)
-bash tests/release/matrix.sh "$archive" build | tee build/release-matrix.log
+bash scripts/release-matrix.sh "$archive" build | tee build/release-matrix.log
 
 if [ -f fuzz/CMakeLists.txt ]; then
   echo "== fuzz the parsers of outside text"

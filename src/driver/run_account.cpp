@@ -32,14 +32,16 @@ int notCarried(const QueueAccount& queue) {
   return n;
 }
 
-void countCopy(const QueueAccount& copy, CupsCopyCounts& counts) {
-  const std::string& o = copy.outcome;
+// The outcomes of an update, which queues and CUPS's copies share.
+template <typename Counts>
+void countUpdate(const QueueAccount& entry, Counts& counts) {
+  const std::string& o = entry.outcome;
   counts.updated += o == "updated";
   counts.upToDate += o == "up-to-date";
   counts.kept += o == "kept";
   counts.noNewPPD += o == "no-new-ppd";
   counts.skipped += o == "skipped";
-  counts.settingsNotCarried += notCarried(copy);
+  counts.settingsNotCarried += notCarried(entry);
 }
 
 }  // namespace
@@ -48,19 +50,14 @@ RunCounts countRun(const RunAccount& account) {
   RunCounts counts;
   for (const QueueAccount& queue : account.queues) {
     if (queue.cupsCopy) {
-      countCopy(queue, counts.cupsCopies);
+      countUpdate(queue, counts.cupsCopies);
       continue;
     }
+    countUpdate(queue, counts);
     const std::string& o = queue.outcome;
-    counts.updated += o == "updated";
-    counts.upToDate += o == "up-to-date";
-    counts.kept += o == "kept";
-    counts.noNewPPD += o == "no-new-ppd";
-    counts.skipped += o == "skipped";
     counts.restored += o == "restored";
     counts.notRestored += o == "not-restored";
     counts.removed += o == "removed";
-    counts.settingsNotCarried += notCarried(queue);
   }
   for (const FileAccount& file : account.files) {
     if (file.result == "OK.") {

@@ -71,7 +71,9 @@ std::vector<PpdConstraint> constraintsOf(ppd_file_t* ppd) {
   }
   for (ppd_attr_t* attr = ppdFindAttr(ppd, "cupsUIConstraints", nullptr); attr != nullptr;
        attr = ppdFindNextAttr(ppd, "cupsUIConstraints", nullptr)) {
-    PpdConstraint constraint{sidesOf(attr->value), attr->spec};
+    // The attribute's option keyword names the set's resolver.
+    const auto& [keyword, resolver, text, value] = *attr;
+    PpdConstraint constraint{sidesOf(value), resolver};
     if (constraint.sides.size() >= 2) constraints.push_back(std::move(constraint));
   }
   return constraints;

@@ -3,7 +3,7 @@
 // over this machine), the archive unpacked into /opt/tam, queues of the
 // product's previous PPD generation with settings chosen through lpadmin -o,
 // and then what an administrator does: preview, upgrade, re-run, restore,
-// de-installation. tests/release/matrix.sh makes the roots and the archive
+// de-installation. scripts/release-matrix.sh makes the roots and the archive
 // and names them in VELA_RELEASE_ROOTS ("suite=/path ...") and
 // VELA_RELEASE_ARCHIVE.
 #include <cstdlib>
@@ -53,7 +53,7 @@ class ReleaseMatrix : public ::testing::TestWithParam<Release> {
   void SetUp() override {
     REQUIRE_REAL_CUPS();
     const std::string root = rootOf(GetParam().suite), archive = envOr("VELA_RELEASE_ARCHIVE");
-    ASSERT_FALSE(root.empty() || archive.empty()) << "run by tests/release/matrix.sh, which names the roots and the archive";
+    ASSERT_FALSE(root.empty() || archive.empty()) << "run by scripts/release-matrix.sh, which names the roots and the archive";
     host_.emplace(root);
     cups_.emplace(*host_);
     host_->copyIn(archive, "/root/Vela.tar.gz");

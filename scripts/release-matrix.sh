@@ -3,9 +3,9 @@
 # makes (or reuses) a root of each release with the scheduler and the
 # commands setup runs, and runs the release tests of BUILD_DIR over them.
 #
-#   matrix.sh ARCHIVE [BUILD_DIR]    (BUILD_DIR: build, where release_tests is)
+#   release-matrix.sh ARCHIVE [BUILD_DIR]    (BUILD_DIR: build, where release_tests is)
 set -euo pipefail
-cd "$(dirname "$0")/../.."
+cd "$(dirname "$0")/.."
 source scripts/debian-root.sh
 
 archive=$1

@@ -2,14 +2,15 @@
 // that none starts just before the restart and is printed again after it,
 // and releasing exactly those jobs afterwards. The held job ids are written
 // to a record of the installer's own before each hold: a run killed while
-// holding cannot release, so the next run releases what the record names.
+// holding cannot release, so the next run releases what the record names,
+// once the run that wrote it (its owner, named in the record) is gone.
 #pragma once
 
 #include <vector>
 
 #include "discovery/scheduler_exchange.h"
 
-// One job id a line, after a comment line.
+// One job id a line, after a comment line and the owner's line.
 inline constexpr const char* kHeldJobsRecord = "/var/lib/Vela4.0_HeldJobs";
 
 // Records held and jobs together, then holds each of jobs that is still
@@ -23,5 +24,6 @@ void holdJobs(const std::vector<int>& jobs, std::vector<int>& held, SchedulerClo
 void releaseHeldJobs(const std::vector<int>& held);
 
 // A run as root that changes the host releases the jobs that the record of
-// an earlier, killed run names, and logs it; nothing happens without one.
+// an earlier, killed run names, and logs it; nothing happens without one,
+// and the jobs of a record whose owner still runs are left to that owner.
 void releaseJobsHeldByEarlierRun();

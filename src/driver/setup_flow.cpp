@@ -21,6 +21,7 @@
 #include "driver/host_changes.h"
 #include "driver/run_account.h"
 #include "driver/run_end.h"
+#include "driver/run_lock.h"
 #include "driver/settings.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
@@ -289,6 +290,9 @@ void runSetup(int argc, char** argv) {
   runAccount().started = isoTimeNow();
   firstOptionPass(argc, argv);
   if (s.preview) startPreview();
+  // Every run that changes the host waits here for any other; a preview
+  // writes only files of its own, and a user other than root is refused.
+  if (s.preview == 0 && s.userId == 0) takeRunLock();
 
   // Only an installation loads the product's SELinux module.
   if (s.deinstall == 0 && s.restore == 0 && s.selinux != 0) {
@@ -296,6 +300,7 @@ void runSetup(int argc, char** argv) {
     installSelinuxModule();
   }
   openLogAndStamp(argv);
+  logLine(runLockWaitLine());
   releaseJobsHeldByEarlierRun();
   refuseForeignDirectory();
 

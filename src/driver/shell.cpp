@@ -21,6 +21,12 @@ int runShell(const std::string& command) {
 
 int runHostCommand(const std::string& command) { return host().runCommand(command); }
 
+int runHostCommandBounded(const std::string& command, unsigned seconds, bool& gaveUp) {
+  gaveUp = false;
+  if (!host().changesHost()) return host().runCommand(command);  // a preview only tells
+  return runShellBounded(command, seconds, gaveUp);
+}
+
 int runBounded(const std::function<int()>& body, unsigned seconds, bool& gaveUp) {
   gaveUp = false;
   std::fflush(nullptr);

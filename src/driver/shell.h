@@ -16,6 +16,10 @@ int runShell(const std::string& command);
 // queries, work on the run's own private files) use runShell.
 int runHostCommand(const std::string& command);
 
+// Runs a command that changes the host as runHostCommand does, but for at
+// most seconds, as runShellBounded runs it.
+int runHostCommandBounded(const std::string& command, unsigned seconds, bool& gaveUp);
+
 // Runs command like runShell, but for at most seconds: then the shell and
 // everything it started are killed. Returns the raw wait status, or -1 when
 // no shell could be run or it was given up (gaveUp is then set).

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 #include "driver/host_changes.h"
 
@@ -27,7 +28,9 @@ int runHostCommandBounded(const std::string& command, unsigned seconds, bool& ga
   return runShellBounded(command, seconds, gaveUp);
 }
 
-int runBounded(const std::function<int()>& body, unsigned seconds, bool& gaveUp) {
+// Runs body in a child process of its own for at most seconds: body's
+// result is the child's exit status.
+static int runBounded(const std::function<int()>& body, unsigned seconds, bool& gaveUp) {
   gaveUp = false;
   std::fflush(nullptr);
   const pid_t child = fork();

@@ -113,7 +113,7 @@ struct RecordOwner {
   bool running() const { return pid > 0 && startTime != 0 && processStartTime(pid) == startTime; }
 };
 
-constexpr const char* kOwnerLine = "# Owner: process %ld, started %llu\n";
+constexpr const char* kOwnerLine = "# Owner: process %ld, started %llu clock ticks after boot\n";
 
 bool writeRecord(const std::vector<int>& jobs) {
   AtomicFile record(kHeldJobsRecord);

@@ -9,7 +9,7 @@ setup, top = sys.argv[1], sys.argv[2]
 faults = []
 usage = subprocess.run([setup, "-h"], capture_output=True, text=True).stderr
 manual = open(os.path.join(top, "product/etc/setup.8")).read()
-described = set(re.findall(r"^\.BI? \\-(\w)", manual.split(".SH OPTIONS")[1].split("\n.SH")[0], re.M))
+described = set(re.findall(r"^\.TP\n\.BI? \\-(\w)", manual.split(".SH OPTIONS")[1].split("\n.SH")[0], re.M))
 faults += ["-%s of setup -h is not in the manual's OPTIONS" % o for o in re.findall(r"^-(\w)", usage, re.M) if o not in described]
 
 slug = lambda heading: re.sub(r"[^\w\- ]", "", heading.strip().lower()).replace(" ", "-")

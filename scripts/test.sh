@@ -26,6 +26,8 @@ fi
 echo "== lint the roll-out role and playbook"
 # Offline: the role needs nothing from Ansible Galaxy.
 (cd contrib/ansible && ansible-lint --offline --nocolor --profile production vela.yml roles/vela)
+echo "== lint the manual page"
+groff -man -ww -z product/etc/setup.8
 
 echo "== build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELA_WERROR=ON -DVELA_TESTS=ON >/dev/null

@@ -1,7 +1,8 @@
 // Restarting the CUPS scheduler: the jobs that wait for their printer are
 // held and the jobs in print are let finish, then systemd first, then the
 // service command or the distribution's init script, each step written to
-// the log, and the held jobs are released again.
+// the log, and the held jobs are released again. A run that changed nothing
+// CUPS reads leaves the scheduler and its jobs alone.
 #include "discovery/cups_restart.h"
 
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include "discovery/held_jobs.h"
 #include "driver/durable_changes.h"
 #include "driver/interrupt.h"
+#include "driver/run_account.h"
 #include "driver/settings.h"
 #include "driver/shell.h"
 #include "driver/text.h"
@@ -166,7 +168,19 @@ const CupsRestartAccount& cupsRestartAccount() { return account; }
 
 bool cupsRestartDone() { return done; }
 
+// A preview logs the same line: its log is the run's log to come.
+void leaveCupsAlone(const std::string& why) {
+  if (done) return;
+  done = true;
+  account.leftAloneBecause = why;
+  logLine(strFormat("CUPS is not restarted: %s.", why.c_str()));
+}
+
 int restartCups() {
+  if (runAccount().cupsReadChanges == 0) {
+    leaveCupsAlone("this run changed nothing that CUPS reads");
+    return 0;
+  }
   done = true;
   // A preview holds nothing and waits for nothing; its restart commands are
   // only logged as what would run.

@@ -37,6 +37,10 @@ struct RunAccount {
   std::vector<std::string> filesCopied;  // manifest entries as the copy loop logged them
   std::vector<std::string> filesFailed;
   int filesChanged = 0;  // copied files whose bytes differ from what was there
+  // Changes that the scheduler only sees after a restart: a queue's PPD
+  // updated or restored, the filter or a product PPD copied with new bytes.
+  // A run without one leaves CUPS running as it is.
+  int cupsReadChanges = 0;
   std::vector<QueueAccount> queues;
   std::vector<FileAccount> files;
 };

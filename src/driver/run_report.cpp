@@ -84,11 +84,13 @@ json reportOf(const RunAccount& account, const SetupSettings& s) {
                             {"filesChanged", account.filesChanged}};
   // A preview tells whether the run would restart CUPS, and how many jobs print now.
   const CupsRestartAccount& restart = cupsRestartAccount();
-  report["cupsRestarted"] = s.preview ? cupsRestartDone() : restart.restarted;
+  report["cupsRestarted"] = s.preview ? cupsRestartDone() && restart.leftAloneBecause.empty() : restart.restarted;
   report["restart"] = {{"waitedSeconds", restart.waitedSeconds},
                        {s.preview ? "printingNow" : "printingAtStart", restart.printingAtStart},
                        {"stillPrinting", restart.stillPrinting},
                        {"gaveUp", restart.gaveUp}};
+  // A run that chose not to restart says why.
+  if (!restart.leftAloneBecause.empty()) report["restart"]["reason"] = restart.leftAloneBecause;
   json queues = json::array();
   for (const QueueAccount& queue : account.queues) queues.push_back(queueOf(queue));
   report["queues"] = queues;

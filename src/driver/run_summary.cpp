@@ -86,12 +86,16 @@ void printRunSummary(const std::string& reportPath, const std::string& reportErr
                 account.filesFailed.size(), account.filesChanged);
   }
   const CupsRestartAccount& restart = cupsRestartAccount();
-  if (s.preview) {
+  const std::string& leftAlone = restart.leftAloneBecause;
+  if (s.preview && !leftAlone.empty()) {
+    std::printf("CUPS would be restarted: no, %s.\n", leftAlone.c_str());
+  } else if (s.preview) {
     std::printf("CUPS would be restarted: %s (jobs printing now: %d).\n", cupsRestartDone() ? "yes" : "no",
                 restart.printingAtStart);
   } else {
     std::printf("CUPS restarted: %s", restart.restarted ? "yes" : "no");
     if (restart.restarted) std::printf(", after waiting %.1f s for printing jobs", restart.waitedSeconds);
+    if (!leftAlone.empty()) std::printf(", %s", leftAlone.c_str());
     std::printf(".\n");
   }
   if (s.preview) printQueueDetails(account);

@@ -164,6 +164,7 @@ void discoverPPDLocations() {
     logLine(strFormat("Number of Vela printers found: %d.", s.printerCount));
     removeQueues(printers);
     removeInstalledFiles(1);
+    leaveCupsAlone("lpadmin removes the queues from the running scheduler");
     text = "Vela 4.0-0 has been un-installed from the system.\n";
   } else {
     accountEarlyEnd("abandoned by the administrator");
@@ -214,7 +215,8 @@ void confirmInstallation() {
   if (s.notCups) endEarly("no running CUPS scheduler");
   int count = 0;
   getInstalledPrinters(printers, count);
-  if (restorePrinters(printers, count, s.query) > 0) restartCups();
+  restorePrinters(printers, count, s.query);
+  restartCups();
   closeAndExit();
 }
 
@@ -240,7 +242,8 @@ void confirmInstallation() {
   int count = 0;
   getInstalledPrinters(printers, count);
   if (count > 0) updatePrinters(s.ppdInstallDir, printers, count, s.query);
-  // One restart per run: the printer update has made it unless it stopped early.
+  // One restart per run, after a change CUPS reads: the printer update has
+  // made it or left CUPS alone unless it stopped early.
   if (!cupsRestartDone()) restartCups();
   closeAndExit();
 }

@@ -141,11 +141,26 @@ void accountCopies(const std::vector<FileCopy>& copies, std::vector<std::string>
   for (const FileCopy& copy : copies) list.push_back(copy.target);
 }
 
-// How many of the copies bring bytes the target does not already hold: a
-// second run of the same product changes no file.
-int changingCopies(const std::vector<FileCopy>& copies) {
-  int changing = 0;
-  for (const FileCopy& copy : copies) changing += sameContent(copy.source, host().readablePath(copy.target)) ? 0 : 1;
+// The product's files that CUPS itself reads: its PPDs and the filter they run.
+bool readByCups(const std::string& target) {
+  const std::string name = lastComponent(target);
+  return name == "korgsfilter" || name.ends_with(".ppd") || name.ends_with(".ppd.gz");
+}
+
+// How many of the copies bring bytes the target does not already hold, and
+// how many of those CUPS reads: a second run of the same product changes no
+// file.
+struct ChangingCopies {
+  int files = 0;
+  int readByCups = 0;
+};
+ChangingCopies changingCopies(const std::vector<FileCopy>& copies) {
+  ChangingCopies changing;
+  for (const FileCopy& copy : copies) {
+    if (sameContent(copy.source, host().readablePath(copy.target))) continue;
+    ++changing.files;
+    if (readByCups(copy.target)) ++changing.readByCups;
+  }
   return changing;
 }
 
@@ -176,10 +191,10 @@ void copyEntry(int index, const ManifestEntry& entry, std::string& inherited, bo
   const std::string command = strFormat("%s  %s %s", shellWord(s.cp.empty() ? "cp" : s.cp).c_str(),
                                         entry.source.c_str(), shellWord(where.target).c_str());
   const std::vector<FileCopy> copies = plannedCopies(entry, where);
-  const int changing = changingCopies(copies);
+  const ChangingCopies changing = changingCopies(copies);
   // Targets that already hold these bytes with this mode are left as they
   // are: a re-run of the same product rewrites no file.
-  if (changing == 0 && !copies.empty() && modesAlreadyAre(copies, entry.mode)) {
+  if (changing.files == 0 && !copies.empty() && modesAlreadyAre(copies, entry.mode)) {
     logLine(message);
     accountCopies(copies, runAccount().filesCopied);
     return;
@@ -191,7 +206,8 @@ void copyEntry(int index, const ManifestEntry& entry, std::string& inherited, bo
   }
   logLine(message);
   accountCopies(copies, runAccount().filesCopied);
-  runAccount().filesChanged += changing;
+  runAccount().filesChanged += changing.files;
+  runAccount().cupsReadChanges += changing.readByCups;
   if (entry.mode > 0) applyMode(entry, where);
 }
 

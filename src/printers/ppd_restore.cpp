@@ -69,6 +69,7 @@ bool restoreQueue(const PrinterEntry& printer, QueueAccount& account) {
                     backup.c_str()));
   account.outcome = "restored";
   account.backup = backup;
+  ++runAccount().cupsReadChanges;
   return true;
 }
 

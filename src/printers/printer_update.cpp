@@ -2,7 +2,8 @@
 // the new PPD with its old defaults is made; a queue that already has exactly
 // that PPD is left alone, any other gets a backup of its PPD, the new one in
 // its place and its product configuration brought up to date; then CUPS
-// restarts. What became of each queue goes into the run's account.
+// restarts if a queue's PPD changed. What became of each queue goes into the
+// run's account.
 #include "printers/printer_update.h"
 
 #include <sys/stat.h>
@@ -56,6 +57,8 @@ void replaceQueuePPD(const PrinterEntry& printer, const std::string& outputName,
   // The merge was made from this entry's own PPD, so it goes over that file only.
   if (installNewPPD(printer.ppdFile, outputName)) {
     account.outcome = "updated";
+    // CUPS's copy beside the queue's PPD is not read by the scheduler.
+    if (!account.cupsCopy) ++runAccount().cupsReadChanges;
   } else {
     account.outcome = "kept";
     account.reason = "the merged PPD could not replace it";
@@ -97,7 +100,8 @@ void updateQueue(const std::string& ppdDir, const PrinterEntry& printer, OptionL
 
 }  // namespace
 
-// Updates the first count queues of the list, then restarts CUPS.
+// Updates the first count queues of the list, then restarts CUPS when a
+// queue's PPD changed.
 int updatePrinters(const std::string& ppdDir, PrinterList& list, int count, int query) {
   std::unique_ptr<OptionList> options(new (std::nothrow) OptionList);
   if (!options) {

@@ -2,6 +2,8 @@
 // sandbox host, with its messages on the console and in the log.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "sandbox/sandbox_host.h"
 
 namespace {
@@ -180,5 +182,55 @@ TEST_F(SetupFlow, SourceDirectoryComesFromTheProgramPath) {
     host().run({c.program, "-d"}, cupsHost("", c.cwd));
     EXPECT_NE(host().log().find("Directory from which we install: " + c.expected + ".\n"), std::string::npos)
         << c.program;
+  }
+}
+
+// A run restarts CUPS only after changing what the scheduler reads; its preview tells which it would do.
+TEST(SetupFlowRestart, OnlyAChangeCupsReadsRestartsIt) {
+  REQUIRE_SANDBOX();
+  SandboxHost host;
+  host.installProduct();
+  const std::string oldPPD = VELA_OLD_PPD_DIR "/Marlo_Tessel_1200dn-PCL.ppd";
+  host.copyIn(oldPPD, "/etc/cups/ppd/lab1.ppd");
+  for (const char* stub : {"/usr/bin/systemctl", "/usr/sbin/lpadmin"}) host.installStub(stub);
+  const auto report = [&](const char* name) { return nlohmann::json::parse(host.readFile(name)); };
+  const auto changeOtherProductPPD = [&] {
+    const std::string dir = report("/var/log/Vela4.0_UpdateReport.json")["host"]["ppdInstallDir"];
+    for (const std::string& name : host.listDir(dir)) {
+      if (name.find("Tessel_1200dn-PCL") == std::string::npos) return host.writeFile(dir + "/" + name, "changed");
+    }
+  };
+  // what, before the run, its options, whether it restarts CUPS, whether its report says it changed the host
+  const struct { const char* what; std::function<void()> before; std::vector<std::string> options; bool restarts, changed; }
+      runs[] = {
+      {"first installation", [] {}, {}, true, true},
+      {"re-run, all up to date", [] {}, {}, false, false},
+      {"lab1's old PPD put back by hand", [&] { host.copyIn(oldPPD, "/etc/cups/ppd/lab1.ppd"); }, {}, true, true},
+      {"a product PPD changed", changeOtherProductPPD, {}, true, true},
+      {"-r with lab1's backup", [] {}, {"-r"}, true, true},
+      {"-r without backups", [&] { host.remove("/etc/cups/lab1.ppd.rpmsave"); }, {"-r"}, false, false},
+      {"-d", [] {}, {"-d"}, false, true},
+  };
+  const auto has = [](const std::string& text, const std::string& part) { return countOf(text, part) > 0; };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.what);
+    run.before();
+    std::vector<std::string> argv = {kSetup, "-n"};
+    argv.insert(argv.begin() + 1, run.options.begin(), run.options.end());
+    std::string preview = host.run(argv, cupsHost()).out;
+    preview += host.readFile("/var/log/Vela4.0_PreviewLog");
+    EXPECT_EQ(has(preview, "Would run: /usr/bin/systemctl restart cups.service\n"), run.restarts);
+    EXPECT_TRUE(has(preview, run.restarts ? "CUPS would be restarted: yes" : "CUPS would be restarted: no, ")) << preview;
+    EXPECT_EQ(report("/var/log/Vela4.0_PreviewReport.json")["cupsRestarted"], run.restarts);
+    const std::size_t restartsBefore = host.stubCalls("/usr/bin/systemctl").size();
+    argv.pop_back();
+    std::string real = host.run(argv, cupsHost("yes\n")).out;
+    real += host.log();
+    EXPECT_EQ(host.stubCalls("/usr/bin/systemctl").size(), restartsBefore + (run.restarts ? 1 : 0));
+    EXPECT_TRUE(has(real, run.restarts ? "CUPS restarted: yes" : "CUPS restarted: no, ")) << real;
+    EXPECT_EQ(has(real, "CUPS is not restarted: "), !run.restarts);
+    const nlohmann::json done = report("/var/log/Vela4.0_UpdateReport.json");
+    EXPECT_EQ(done["cupsRestarted"], run.restarts);
+    EXPECT_TRUE(done["restart"].contains("reason") != run.restarts && done["changed"] == run.changed) << done;
   }
 }

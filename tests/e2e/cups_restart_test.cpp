@@ -1,7 +1,8 @@
 // The CUPS restart of an upgrade on a busy print server: the real scheduler,
 // the product's queues on a slow backend, jobs printing while setup runs.
-// Every job reaches its printer once, the run restarts CUPS once, and what
-// the run holds is released, by a later run when this one was killed.
+// Every job reaches its printer once, the run restarts CUPS once and a re-run
+// that changed nothing does not, and what the run holds is released, by a
+// later run when this one was killed.
 #include <regex>
 
 #include "sandbox/slow_printing.h"
@@ -52,13 +53,23 @@ TEST_F(BusyUpgrade, JobsInPrintFinishOnceAndCupsRestartsOnce) {
 
   const JobTally tally = tallyJobs(*host_, *cups_, jobs, 90);
   EXPECT_EQ(tally.line(), (JobTally{.submitted = 6, .completedOnce = 6}).line());
-  const std::string log = host_->log();
+  std::string log = host_->log();
   EXPECT_EQ(countOf(log, "CUPS restart command:"), 1) << log;
   // Jobs 3 to 6 wait while 1 and 2 print: held until the restart, then released.
   EXPECT_EQ(countOf(log, "Holding job [3-6]: result=0\n"), 4) << log;
   EXPECT_EQ(countOf(log, "Waited [0-9.]+ seconds until no job was printing \\(2 printing at first\\)\\.\n"), 1) << log;
   EXPECT_EQ(countOf(log, "Releasing job [3-6]: result=0\n"), 4) << log;
   EXPECT_FALSE(host_->exists(kRecord));
+
+  // A re-run changes nothing CUPS reads: it holds, waits for and cuts off no job.
+  ASSERT_TRUE(cups_->waitUntilRunning(60));
+  const std::vector<std::string> more = submitJobs(*host_, kProductQueues, 4);
+  ASSERT_TRUE(waitUntilPrinting(*host_, 2, 30));
+  ASSERT_EQ(runSetup().status, 0);
+  EXPECT_EQ(tallyJobs(*host_, *cups_, more, 90).line(), (JobTally{.submitted = 4, .completedOnce = 4}).line());
+  log = host_->log();
+  EXPECT_EQ(countOf(log, "CUPS restart command:|Holding job|Waited "), 0) << log;
+  EXPECT_EQ(countOf(log, "CUPS is not restarted: this run changed nothing that CUPS reads\\.\n"), 1) << log;
 }
 
 // Runs started while another runs: one that may wait only a second ends
@@ -120,8 +131,10 @@ TEST_F(BusyUpgrade, WaitIsBoundedAndHeldJobsAreReleasedEvenByTheNextRun) {
   ASSERT_TRUE(waitUntilPrinting(*host_, 2, 30)) << "the endless job did not start again";
 
   // A run stopped while it waits releases what it held, without a restart.
+  // Each finds lab1's old PPD put back, so that it has a reason to restart.
   const auto stopWhileWaiting = [&](const std::string& signal) {
-    return host_->shell("rm /var/log/Vela4.0_UpdateLog; /opt/tam/bin/setup </dev/null >/dev/null 2>&1 & "
+    return host_->shell("rm /var/log/Vela4.0_UpdateLog; cp /etc/cups/lab1.ppd.rpmsave /etc/cups/ppd/lab1.ppd; "
+                        "/opt/tam/bin/setup </dev/null >/dev/null 2>&1 & "
                         "for i in $(seq 600); do [ \"$(grep -sc '^Holding job' /var/log/Vela4.0_UpdateLog)\" = 3 ] "
                         "&& break; sleep 0.1; done; kill -" + signal + " $!; wait $!; exit 0");
   };

@@ -214,7 +214,8 @@ TEST(Deinstall, RemovesWhatTheInstallationLaidOutAndNothingBeyondIt) {
   }
   for (const std::string dir : {"Default", "ppd", "etc", "bin"})
     lines += "Deleting directory: '/opt/tam/" + dir + "' - " + (dir == "ppd" ? "Not possible!" : "OK.") + "\n";
-  lines += "Vela 4.0-0 has been un-installed from the system.\nFinishing Vela 4.0-0 installation : ";
+  lines += "CUPS is not restarted: lpadmin removes the queues from the running scheduler.\n"
+           "Vela 4.0-0 has been un-installed from the system.\nFinishing Vela 4.0-0 installation : ";
   EXPECT_NE(host.log().find(lines), std::string::npos) << host.log();
   EXPECT_EQ(comparableLog(forecast), comparableLog(host.log()));
   EXPECT_EQ(host.listDir("/opt/tam"), std::vector<std::string>{"ppd"});

@@ -60,7 +60,7 @@ def judge(run, log_dir, report_name):
     host = run.get("host", "?")
     wave = str(run.get("wave", ""))  # Ansible hands numbers of facts over as text
     row = {"host": host, "wave": int(wave) if wave.isdigit() else None, "outcome": "failed", "failed": True,
-           "changed": False, "reason": ""}
+           "changed": False, "cupsRestarted": False, "reason": ""}
     row.update({key: 0 for key, _ in COUNTS})
     if run.get("notReached"):
         row.update(outcome=NOT_REACHED, failed=False, reason=run["notReached"])
@@ -77,6 +77,8 @@ def judge(run, log_dir, report_name):
         if not row["reason"]:
             row["failed"] = False
             row["changed"] = report.get("changed") is True
+            # Only a run that changed what CUPS reads restarts it.
+            row["cupsRestarted"] = report.get("cupsRestarted") is True
             preview = report.get("preview") is True
             row["outcome"] = ("would change" if preview else "changed") if row["changed"] else (
                 "no change" if preview else "unchanged")

@@ -150,10 +150,20 @@ void removeRecord() {
   }
 }
 
+// Jobs of an earlier run that this run could not release at its start: every
+// record this run writes keeps them, and its own release tries them again.
+std::vector<int> inherited;
+
+std::vector<int> withInherited(const std::vector<int>& jobs) {
+  std::vector<int> all = inherited;
+  all.insert(all.end(), jobs.begin(), jobs.end());
+  return all;
+}
+
 // Releases each of jobs on one connection, within one request's time; the
-// record then names only those the scheduler could not be asked about, or
-// is gone.
-void releaseEach(const std::vector<int>& jobs) {
+// record then names only those the scheduler could not be asked about
+// (returned), or is gone.
+std::vector<int> releaseEach(const std::vector<int>& jobs) {
   SchedulerExchange scheduler(requestDeadline());
   std::vector<int> unreached;
   for (const int job : jobs) {
@@ -166,13 +176,14 @@ void releaseEach(const std::vector<int>& jobs) {
     logLine(strFormat("Jobs left held until a later run can release them: %zu (%s).", unreached.size(),
                       kHeldJobsRecord));
   }
+  return unreached;
 }
 
 }  // namespace
 
 void holdJobs(const std::vector<int>& jobs, std::vector<int>& held, SchedulerClock::time_point deadline) {
   if (jobs.empty()) return;
-  std::vector<int> recorded = held;
+  std::vector<int> recorded = withInherited(held);
   recorded.insert(recorded.end(), jobs.begin(), jobs.end());
   if (!writeRecord(recorded)) return;
   SchedulerExchange scheduler(deadline);
@@ -184,16 +195,16 @@ void holdJobs(const std::vector<int>& jobs, std::vector<int>& held, SchedulerClo
     }
   }
   // Only what is held is released.
-  if (held.empty()) {
+  if (held.empty() && inherited.empty()) {
     removeRecord();
-  } else if (held.size() != recorded.size()) {
-    writeRecord(held);
+  } else if (held.size() + inherited.size() != recorded.size()) {
+    writeRecord(withInherited(held));
   }
 }
 
 void releaseHeldJobs(const std::vector<int>& held) {
-  if (held.empty()) return;  // nothing held, no record written
-  releaseEach(held);
+  if (held.empty() && inherited.empty()) return;  // nothing held, no record written
+  inherited = releaseEach(withInherited(held));
 }
 
 void releaseJobsHeldByEarlierRun() {
@@ -208,5 +219,5 @@ void releaseJobsHeldByEarlierRun() {
   }
   logLine(strFormat("Jobs held by an earlier run that did not finish: %zu.", jobs.size()));
   if (jobs.empty()) removeRecord();
-  else releaseEach(jobs);
+  else inherited = releaseEach(jobs);
 }

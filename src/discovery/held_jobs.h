@@ -19,8 +19,9 @@ inline constexpr const char* kHeldJobsRecord = "/var/lib/Vela4.0_HeldJobs";
 // records could outlive a killed run. The holds end at deadline.
 void holdJobs(const std::vector<int>& jobs, std::vector<int>& held, SchedulerClock::time_point deadline);
 
-// Releases each held job, then removes the record, or keeps in it the jobs
-// whose release could not reach the scheduler.
+// Releases each held job, and those of an earlier run that this run could
+// not release at its start, then removes the record, or keeps in it the
+// jobs whose release could not reach the scheduler.
 void releaseHeldJobs(const std::vector<int>& held);
 
 // A run as root that changes the host releases the jobs that the record of

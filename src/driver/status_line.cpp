@@ -103,7 +103,7 @@ ssize_t passOn(void* cookie, const char* data, std::size_t size) {
 long wholeSeconds(Clock::duration d) { return static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(d).count()); }
 
 std::string timeLeft(long seconds) {
-  if (seconds < 60) return strFormat("about %ld s left", seconds);
+  if (seconds < 60) return strFormat("about %ld s left", seconds < 1 ? 1 : seconds);
   return strFormat("about %ld min %02ld s left", seconds / 60, seconds % 60);
 }
 
@@ -113,7 +113,7 @@ std::string composeLocked(const Line& l, Clock::time_point now) {
   if (l.preview) text += "Preview: ";
   const Clock::duration inStep = now - l.stepStart;
   if (l.printing >= 0) {
-    return text + strFormat("Waiting for %d printing job%s to finish before restarting CUPS: %ld of at most %u s",
+    return text + strFormat("Waiting for %d printing job%s before restarting CUPS: %ld of at most %u s",
                             l.printing, l.printing == 1 ? "" : "s", wholeSeconds(inStep), l.bound);
   }
   text += l.what;

@@ -35,22 +35,23 @@ TEST(Terminal, TheStatusLineMovesAndLeavesTheScreenAsWithoutATerminal) {
     std::string term = "xterm";
   } rows[] = {
       {"installation with many queues", "", "", "Updating queues ", false},
-      {"upgrade with jobs printing", "", "", "printing jobs to finish before restarting CUPS", true},
+      {"upgrade with jobs printing", "", "", "Waiting for 1 printing job before restarting CUPS: 1 of at most 3 s", true},
       {"answered questions", "-q 1", "y,a", "Updating queues ", false},
       {"restore", "-r", "", "Restoring queues ", false},
       {"preview", "-n", "", "Preview: Updating queues", false},
       {"terminal that cannot move the cursor", "-n", "", "", false, "dumb"},
-      {"deinstallation", "-d", "y", "Removing queues ", false},
+      {"deinstallation", "-d", "y", "Looking at the host", false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     for (BusyHost& host : hosts) {
       if (!row.jobsPrinting) continue;
-      ASSERT_EQ(useSlowBackend(host.sandbox, {"lab1", "lab2"}, 3), "");
-      submitJobs(host.sandbox, {"lab1", "lab2"}, 2);
-      ASSERT_TRUE(waitUntilPrinting(host.sandbox, 2, 30));
+      ASSERT_EQ(useSlowBackend(host.sandbox, {"lab1"}, 1), "");
+      submitJobs(host.sandbox, {"lab1"}, 1, kEndlessJobTitle);
+      ASSERT_TRUE(waitUntilPrinting(host.sandbox, 1, 30));
     }
-    const RunOptions options = {.env = {"TERM=" + row.term}};
+    // The restart gives up waiting for the endless job after a few seconds.
+    const RunOptions options = {.env = {"TERM=" + row.term, "VELARESTARTWAIT=3"}};
     const RunResult seen = hosts[0].sandbox.run({"/bin/sh", "-c", "/usr/bin/python3 /root/on_terminal.py '" + row.answers +
                                                                       "' /opt/tam/bin/setup " + row.options}, options);
     std::string typed = std::regex_replace(row.answers, std::regex(","), "\n") + "\n";

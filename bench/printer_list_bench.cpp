@@ -4,7 +4,10 @@
 // setup in a sandbox host and reports its run time and how many candidate
 // PPDs it opened. Both must grow linearly with the queues.
 //
-//   printer_list_bench [queue counts...]
+//   printer_list_bench [--term=NAME] [queue counts...]
+//
+// With --term setup runs on a terminal (script's) of that TERM: xterm draws
+// the status line, dumb does not, on the same terminal.
 #include <dirent.h>
 
 #include <algorithm>
@@ -28,7 +31,7 @@ long candidateOpens(const std::string& err) {
   return at == std::string::npos ? -1 : std::atol(err.c_str() + at + marker.size());
 }
 
-void runOnce(int queues, const std::vector<std::string>& ppds) {
+void runOnce(int queues, const std::vector<std::string>& ppds, const std::string& term) {
   SandboxHost host;
   host.installProduct();
   host.remove("/etc/cups/ppd");
@@ -40,14 +43,16 @@ void runOnce(int queues, const std::vector<std::string>& ppds) {
   const auto start = std::chrono::steady_clock::now();
   RunOptions options;
   options.env = {"KORLPMODE=CUPS"};
-  const RunResult result = host.run({"/opt/tam/bin/setup", "-D", "1"}, options);
+  if (!term.empty()) options.env.push_back("TERM=" + term);
+  const RunResult result = !term.empty() ? host.shell("script -qfec '/opt/tam/bin/setup -D 1' /dev/null", options)
+                                         : host.run({"/opt/tam/bin/setup", "-D", "1"}, options);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
 
   const std::string log = host.log();
   const std::string listed = "List of Marlo Printers installed: " + std::to_string(queues) + ".";
   const bool complete = log.find(listed) != std::string::npos;
   std::printf("%5d queues: %7.2f s, %8.2f ms per queue, %6ld candidate opens%s\n", queues, took.count(),
-              took.count() * 1000 / queues, candidateOpens(result.err),
+              took.count() * 1000 / queues, candidateOpens(result.err + result.out),
               complete ? "" : "  (the run did not list every queue: see its log)");
 }
 
@@ -64,9 +69,16 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::vector<int> counts;
-  for (int i = 1; i < argc; ++i) counts.push_back(std::atoi(argv[i]));
+  std::string term;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]).rfind("--term=", 0) == 0) {
+      term = argv[i] + 7;
+    } else {
+      counts.push_back(std::atoi(argv[i]));
+    }
+  }
   if (counts.empty()) counts = {50, 200, 500};
   std::printf("setup against %zu compressed candidate PPDs\n", ppds.size());
-  for (int queues : counts) runOnce(queues, ppds);
+  for (int queues : counts) runOnce(queues, ppds, term);
   return 0;
 }

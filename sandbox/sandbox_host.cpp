@@ -104,6 +104,10 @@ bool makePrivateDev(const std::string& dev) {
   ::symlink("/proc/self/fd/2", (dev + "/stderr").c_str());
   ::mkdir((dev + "/shm").c_str(), 01777);
   ::mkdir((dev + "/pts").c_str(), 0755);
+  // Terminals of the view's own, for runs on a terminal; none of the real machine's.
+  if (::mount("sandbox-pts", (dev + "/pts").c_str(), "devpts", MS_NOSUID | MS_NOEXEC, "newinstance,ptmxmode=0666,mode=0620") == 0) {
+    ::symlink("pts/ptmx", (dev + "/ptmx").c_str());
+  }
   return ::mount("sandbox-shm", (dev + "/shm").c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0;
 }
 

@@ -22,6 +22,7 @@
 #include "driver/run_account.h"
 #include "driver/settings.h"
 #include "driver/shell.h"
+#include "driver/status_line.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
 
@@ -84,6 +85,7 @@ int runRestartCommands() {
   if (command.empty()) {
     logLine("Cannot reset CUPS. Sorry!");
   } else {
+    const StatusLineHidden hidden;  // a script may start a daemon that keeps writing
     status = runHostCommand(command);
   }
   logLine(strFormat("CUPS reset returned with: %d", status));
@@ -125,6 +127,7 @@ void holdAndWaitUntilNothingPrints(unsigned bound, std::vector<int>& held, const
   while (true) {
     std::erase_if(jobs->pending, [&](int job) { return std::find(held.begin(), held.end(), job) != held.end(); });
     holdJobs(jobs->pending, held, requestDeadline(end));
+    showPrintingWait(jobs->printing, bound);
     if (jobs->printing == 0 || Clock::now() >= end || interrupt.caught() != 0) break;
     std::this_thread::sleep_for(std::min<Clock::duration>(kPollInterval, end - Clock::now()));
     if (std::optional<ActiveJobs> now = activeJobs(requestDeadline(end), why)) {
@@ -145,6 +148,7 @@ void holdAndWaitUntilNothingPrints(unsigned bound, std::vector<int>& held, const
 // question ends by the bound of this wait.
 void waitUntilSchedulerAnswers() {
   const Clock::time_point end = Clock::now() + kAnswerAgainTime;
+  showStep("Waiting for the restarted CUPS scheduler to answer");
   std::string why;
   while (!activeJobs(requestDeadline(end), why) && Clock::now() < end) {
     std::this_thread::sleep_for(std::min<Clock::duration>(kPollInterval, end - Clock::now()));
@@ -195,6 +199,7 @@ int restartCups() {
   InterruptCatcher interrupt;
   holdAndWaitUntilNothingPrints(waitBound(), held, interrupt);
   if (interrupt.caught() == 0) {
+    showStep("Restarting CUPS");
     account.status = runRestartCommands();
     account.restarted = true;
     if (!held.empty()) waitUntilSchedulerAnswers();

@@ -2,7 +2,7 @@
 // timer: its SIGALRM puts a socket that reads as closed in the place of the
 // connection's descriptor, so whatever libcups is reading or writing then
 // ends at once, and libcups closes that socket with the connection. The run
-// has one thread and one exchange at a time.
+// has one exchange at a time, and only its main thread takes signals.
 #include "discovery/scheduler_exchange.h"
 
 #include <signal.h>

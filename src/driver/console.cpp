@@ -9,6 +9,7 @@
 #include <initializer_list>
 
 #include "driver/settings.h"
+#include "driver/status_line.h"
 #include "driver/text.h"
 
 namespace {
@@ -51,7 +52,9 @@ int classify(std::string_view answer, bool fourWay) {
 }  // namespace
 
 bool readAnswerLine(std::string& line) {
-  if (!readLine255(stdin, line)) return false;
+  const bool read = readLine255(stdin, line);
+  statusAfterAnswer();
+  if (!read) return false;
   // Line ends go, but never the first character: a bare newline stays.
   while (line.size() > 1 && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   return true;

@@ -11,6 +11,8 @@
 #include <set>
 
 #include "driver/text.h"
+#include "driver/settings.h"
+#include "driver/status_line.h"
 #include "driver/update_log.h"
 
 namespace {
@@ -99,10 +101,12 @@ void notePathChanged(const std::string& path) { noteDirectoryChanged(parentOf(ab
 void noteFileWritten(const std::string& path) { writtenFiles().insert(absolute(path)); }
 
 void syncPlacedChanges() {
+  showStep("Syncing to disk");
   const auto start = std::chrono::steady_clock::now();
   const std::size_t fileSystems = syncWrittenFileSystems();
   const std::size_t directories = syncChangedDirectories();
-  if (fileSystems + directories == 0) return;
+  // A run refused as not root's changed nothing but its log: the refusal is all it prints.
+  if (fileSystems + directories == 0 || settings().userId != 0) return;
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   debugLine(strFormat("Synced %zu file systems and %zu directories in %.3f seconds.\n", fileSystems, directories,
                       took.count()));

@@ -1,6 +1,8 @@
 // The signal catcher: a handler that only notes the signal number.
 #include "driver/interrupt.h"
 
+#include "driver/status_line.h"
+
 namespace {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
@@ -28,5 +30,6 @@ int InterruptCatcher::caught() const { return caughtSignal; }
 void InterruptCatcher::endByCaughtSignal() {
   const int signal = caughtSignal;
   for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &previous_[i], nullptr);
+  if (signal != 0) endStatusLine();
   if (signal != 0) raise(signal);
 }

@@ -10,6 +10,7 @@
 #include "driver/run_report.h"
 #include "driver/run_summary.h"
 #include "driver/settings.h"
+#include "driver/status_line.h"
 #include "driver/update_log.h"
 
 void endRun() {
@@ -21,6 +22,7 @@ void endRun() {
   std::string error;
   if (!writeRunReport(path, error)) logLine("Could not write the report " + path + ": " + error + ".");
   syncPlacedChanges();
+  endStatusLine();
   printRunSummary(path, error);
   if (settings().logOpen) UpdateLog::close();
   std::exit(0);

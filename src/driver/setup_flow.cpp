@@ -23,6 +23,7 @@
 #include "driver/run_end.h"
 #include "driver/run_lock.h"
 #include "driver/settings.h"
+#include "driver/status_line.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
 #include "install/file_ops.h"
@@ -240,6 +241,7 @@ void confirmInstallation() {
   goInstall(entries);
 
   int count = 0;
+  showStep("Looking for the product's queues");
   getInstalledPrinters(printers, count);
   if (count > 0) updatePrinters(s.ppdInstallDir, printers, count, s.query);
   // One restart per run, after a change CUPS reads: the printer update has
@@ -292,6 +294,7 @@ void runSetup(int argc, char** argv) {
   initSettings();
   runAccount().started = isoTimeNow();
   firstOptionPass(argc, argv);
+  startStatusLine(s.preview != 0);
   if (s.preview) startPreview();
   // Every run that changes the host waits here for any other; a preview
   // writes only files of its own, and a user other than root is refused.

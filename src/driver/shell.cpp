@@ -14,9 +14,11 @@
 #include <functional>
 
 #include "driver/host_changes.h"
+#include "driver/status_line.h"
 
 int runShell(const std::string& command) {
   std::fflush(nullptr);  // keep our own output ahead of the command's
+  const CommandOutputRelay relay(command);
   return std::system(command.c_str());
 }
 

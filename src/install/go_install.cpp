@@ -19,6 +19,7 @@
 #include "driver/run_end.h"
 #include "driver/settings.h"
 #include "driver/shell.h"
+#include "driver/status_line.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
 #include "install/file_ops.h"
@@ -312,6 +313,7 @@ void goInstall(int count) {
   const ManifestTable& table = manifestTable();
   std::string inherited;
   for (int i = 0; i < count && static_cast<std::size_t>(i) < table.size(); ++i) {
+    showStep("Copying the product's files", static_cast<std::size_t>(i) + 1, static_cast<std::size_t>(count));
     copyEntry(i, table[static_cast<std::size_t>(i)], inherited, copyFromSource);
   }
   linkAndLabelFilter();

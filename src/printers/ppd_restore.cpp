@@ -17,6 +17,7 @@
 #include "driver/atomic_file.h"
 #include "driver/console.h"
 #include "driver/run_account.h"
+#include "driver/status_line.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
 #include "printers/ppd_merge.h"
@@ -86,6 +87,7 @@ int restorePrinters(const PrinterList& list, int count, int query) {
     // <queue>.ppd is the queue's, and each queue is restored once.
     if (isCupsCopy(printer)) continue;
     if (!seen.insert(printer.queueName).second) continue;
+    showStep("Restoring queues", i + 1, n, printer.queueName);
     QueueAccount account{printer.queueName, printer.ppdFile, printer.modelText, {}, "skipped", {}, {}, {}};
     if (askForQueue(strFormat("Do you want to restore printer: %s? ", printer.queueName.c_str()), query, stop)) {
       restored += restoreQueue(printer, account) ? 1 : 0;

@@ -18,6 +18,7 @@
 #include "driver/console.h"
 #include "driver/regular_file.h"
 #include "driver/run_account.h"
+#include "driver/status_line.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
 
@@ -113,6 +114,7 @@ int updatePrinters(const std::string& ppdDir, PrinterList& list, int count, int 
   for (std::size_t i = 0; i < n; ++i) run.listedPPDs.insert(list.entries[i].ppdFile);
   for (std::size_t i = 0; i < n; ++i) {
     bool stop = false;
+    showStep("Updating queues", i + 1, n, list.entries[i].queueName);
     if (askForQueue(strFormat("Do you want to update printer: %s? ", list.entries[i].queueName.c_str()), query, stop)) {
       updateQueue(ppdDir, list.entries[i], *options, run);
     } else {

@@ -20,6 +20,7 @@
 #include "driver/host_changes.h"
 #include "driver/run_account.h"
 #include "driver/settings.h"
+#include "driver/status_line.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
 
@@ -186,6 +187,7 @@ int removeInstalledFiles(int remove) {
     return 0;
   }
   const int instFd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  showStep("Removing the product's files");
   for (const Item& item : kFiles) {
     const std::string path = itemPath(item, installDir);
     const char* result = verdict(item, instFd, false, remove);

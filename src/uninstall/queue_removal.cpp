@@ -18,6 +18,7 @@
 #include "driver/run_account.h"
 #include "driver/settings.h"
 #include "driver/shell.h"
+#include "driver/status_line.h"
 #include "driver/text.h"
 #include "driver/update_log.h"
 #include "uninstall/file_removal.h"
@@ -109,6 +110,7 @@ void removeQueues(const PrinterList& list) {
   for (std::size_t i = 1; i < list.entries.size(); ++i) {
     const std::string& name = list.entries[i].queueName;
     if (name.empty() || name == "Default") continue;
+    showStep("Removing queues", i, list.entries.size() - 1, name);
     const bool reached = deleteQueue(name) >= 0;
     removePrinterDir(name);
     QueueAccount removed;

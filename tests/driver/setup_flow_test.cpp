@@ -70,6 +70,8 @@ TEST_F(SetupFlow, NonRootIsRefusedBeforeAnyProbe) {
   host().shell("chmod 1777 /var/log");
   result = host().run({kSetup}, user);
   EXPECT_EQ(result.err, "");
+  // At debug level 1 the refusal is all that it prints.
+  EXPECT_EQ(host().run({kSetup, "-D", "1"}, user).err, "Must be root.\nExiting.\n");
   const std::string log = host().readFile("/var/log/Vela4.0_UpdateLog_1000");
   expectInOrder(log, {"You must be root to be able", "Finishing Vela 4.0-0 installation : "});
   EXPECT_EQ(log.find("System Scheduler"), std::string::npos);

@@ -88,9 +88,38 @@ bool releaseJob(SchedulerExchange& scheduler, int job) {
   return status >= 0;
 }
 
+// The start time of process pid in clock ticks after boot (the 22nd field
+// of its stat file), 0 when there is no such process. With the pid it names
+// one process: a pid used again later has another start time.
+unsigned long long processStartTime(long pid) {
+  std::FILE* stat = std::fopen(strFormat("/proc/%ld/stat", pid).c_str(), "re");
+  if (stat == nullptr) return 0;
+  char text[1024];
+  const std::size_t length = std::fread(text, 1, sizeof text - 1, stat);
+  std::fclose(stat);
+  text[length] = '\0';
+  // The command name in parentheses may hold blanks and parentheses itself.
+  const char* field = std::strrchr(text, ')');
+  if (field == nullptr) return 0;
+  for (int number = 2; number < 22 && field != nullptr; ++number) field = std::strchr(field + 1, ' ');
+  return field == nullptr ? 0 : std::strtoull(field + 1, nullptr, 10);
+}
+
+// The run that wrote the record. A record without this line comes from a
+// run of an earlier version, which is not running any more.
+struct RecordOwner {
+  long pid = 0;
+  unsigned long long startTime = 0;
+  bool running() const { return pid > 0 && startTime != 0 && processStartTime(pid) == startTime; }
+};
+
+constexpr const char* kOwnerLine = "# Owner: process %ld, started %llu clock ticks after boot\n";
+
 bool writeRecord(const std::vector<int>& jobs) {
   AtomicFile record(kHeldJobsRecord);
   record.write("# Print jobs that setup holds until CUPS has restarted.\n");
+  const long self = getpid();
+  record.write(strFormat(kOwnerLine, self, processStartTime(self)));
   for (const int job : jobs) record.write(std::to_string(job) + "\n");
   if (record.ok() && record.commit(0600)) {
     syncPlacedChanges();  // a hold outlives a power cut, so its record must too
@@ -100,13 +129,14 @@ bool writeRecord(const std::vector<int>& jobs) {
   return false;
 }
 
-// The job ids in the record.
-std::vector<int> readRecord() {
+// The job ids in the record, and the run that wrote it.
+std::vector<int> readRecord(RecordOwner& owner) {
   std::vector<int> jobs;
   std::FILE* record = openRegularFile(kHeldJobsRecord);
   if (record == nullptr) return jobs;
   char line[256];
   while (std::fgets(line, sizeof line, record) != nullptr) {
+    if (std::sscanf(line, kOwnerLine, &owner.pid, &owner.startTime) == 2) continue;
     const int job = std::atoi(line);
     if (job > 0) jobs.push_back(job);
   }
@@ -120,10 +150,20 @@ void removeRecord() {
   }
 }
 
+// Jobs of an earlier run that this run could not release at its start: every
+// record this run writes keeps them, and its own release tries them again.
+std::vector<int> inherited;
+
+std::vector<int> withInherited(const std::vector<int>& jobs) {
+  std::vector<int> all = inherited;
+  all.insert(all.end(), jobs.begin(), jobs.end());
+  return all;
+}
+
 // Releases each of jobs on one connection, within one request's time; the
-// record then names only those the scheduler could not be asked about, or
-// is gone.
-void releaseEach(const std::vector<int>& jobs) {
+// record then names only those the scheduler could not be asked about
+// (returned), or is gone.
+std::vector<int> releaseEach(const std::vector<int>& jobs) {
   SchedulerExchange scheduler(requestDeadline());
   std::vector<int> unreached;
   for (const int job : jobs) {
@@ -136,13 +176,14 @@ void releaseEach(const std::vector<int>& jobs) {
     logLine(strFormat("Jobs left held until a later run can release them: %zu (%s).", unreached.size(),
                       kHeldJobsRecord));
   }
+  return unreached;
 }
 
 }  // namespace
 
 void holdJobs(const std::vector<int>& jobs, std::vector<int>& held, SchedulerClock::time_point deadline) {
   if (jobs.empty()) return;
-  std::vector<int> recorded = held;
+  std::vector<int> recorded = withInherited(held);
   recorded.insert(recorded.end(), jobs.begin(), jobs.end());
   if (!writeRecord(recorded)) return;
   SchedulerExchange scheduler(deadline);
@@ -154,22 +195,29 @@ void holdJobs(const std::vector<int>& jobs, std::vector<int>& held, SchedulerClo
     }
   }
   // Only what is held is released.
-  if (held.empty()) {
+  if (held.empty() && inherited.empty()) {
     removeRecord();
-  } else if (held.size() != recorded.size()) {
-    writeRecord(held);
+  } else if (held.size() + inherited.size() != recorded.size()) {
+    writeRecord(withInherited(held));
   }
 }
 
 void releaseHeldJobs(const std::vector<int>& held) {
-  if (held.empty()) return;  // nothing held, no record written
-  releaseEach(held);
+  if (held.empty() && inherited.empty()) return;  // nothing held, no record written
+  inherited = releaseEach(withInherited(held));
 }
 
 void releaseJobsHeldByEarlierRun() {
   if (settings().userId != 0 || settings().preview != 0 || access(kHeldJobsRecord, F_OK) != 0) return;
-  const std::vector<int> jobs = readRecord();
+  RecordOwner owner;
+  const std::vector<int> jobs = readRecord(owner);
+  // The run that holds them releases them itself once CUPS has restarted.
+  if (owner.running()) {
+    logLine(strFormat("Jobs held by setup process %ld, which is still running: %zu, left to it.", owner.pid,
+                      jobs.size()));
+    return;
+  }
   logLine(strFormat("Jobs held by an earlier run that did not finish: %zu.", jobs.size()));
   if (jobs.empty()) removeRecord();
-  else releaseEach(jobs);
+  else inherited = releaseEach(jobs);
 }

@@ -82,12 +82,21 @@ SchedulerClock::time_point requestDeadline(SchedulerClock::time_point bound) {
 
 SchedulerExchange::SchedulerExchange(SchedulerClock::time_point deadline)
     : deadline_(deadline), budgetSeconds_(secondsLeft(deadline)) {
+  connect(cupsServer(), ippPort(), cupsEncryption());
+}
+
+SchedulerExchange::SchedulerExchange(SchedulerClock::time_point deadline, const char* server, int port)
+    : deadline_(deadline), budgetSeconds_(secondsLeft(deadline)) {
+  connect(server, port, HTTP_ENCRYPTION_NEVER);
+}
+
+void SchedulerExchange::connect(const char* server, int port, http_encryption_t encryption) {
   cupsSetPasswordCB2(noPassword, nullptr);
   const int msec = std::max(1, static_cast<int>(secondsLeft(deadline_) * 1000));
-  http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, msec, nullptr);
+  http_ = httpConnect2(server, port, nullptr, AF_UNSPEC, encryption, 1, msec, nullptr);
   if (http_ == nullptr) {
     // libcups keeps no reliable errno here.
-    why_ = strFormat("nothing accepts a connection at %s, port %d", cupsServer(), ippPort());
+    why_ = strFormat("nothing accepts a connection at %s, port %d", server, port);
     return;
   }
   httpSetTimeout(http_, std::max(0.1, secondsLeft(deadline_)), nullptr, nullptr);
@@ -170,3 +179,24 @@ ipp_t* SchedulerExchange::send(ipp_t* request, const char* resource) {
   ippDelete(request);
   return response;
 }
+
+std::string SchedulerExchange::serverField() {
+  if (http_ == nullptr || cutDone) return {};
+  httpClearFields(http_);
+  httpSetField(http_, HTTP_FIELD_CONNECTION, "Close");
+  if (httpHead(http_, "/") != 0) {
+    fail(strFormat("cannot send the request: %s", std::strerror(errno)));
+    return {};
+  }
+  http_status_t status;
+  do status = httpUpdate(http_);
+  while (status == HTTP_STATUS_CONTINUE && !cutDone);
+  if (status == HTTP_STATUS_ERROR || cutDone) {
+    fail("the answer is not an HTTP response");
+    return {};
+  }
+  const char* server = httpGetField(http_, HTTP_FIELD_SERVER);
+  return server != nullptr ? server : "";
+}
+
+bool SchedulerExchange::cutOff() const { return cutDone != 0; }

@@ -27,6 +27,8 @@ class SchedulerExchange {
   // Connects to the default server (CUPS_SERVER, client.conf or the local
   // socket), giving up at deadline, which then bounds every request on it.
   explicit SchedulerExchange(SchedulerClock::time_point deadline);
+  // Connects to server at port without encryption, as a plain HTTP client.
+  SchedulerExchange(SchedulerClock::time_point deadline, const char* server, int port);
   ~SchedulerExchange();
   SchedulerExchange(const SchedulerExchange&) = delete;
   SchedulerExchange& operator=(const SchedulerExchange&) = delete;
@@ -35,11 +37,17 @@ class SchedulerExchange {
   // Sends request (consumed) to resource: the scheduler's response, to be
   // freed with ippDelete, or null with why() telling what happened.
   ipp_t* send(ipp_t* request, const char* resource);
+  // The "Server:" field of the answer to "HEAD /", sent with "Connection:
+  // Close"; empty when no valid answer came or it named no server.
+  std::string serverField();
   // What went wrong last, in a few words for the log.
   const std::string& why() const { return why_; }
+  // Whether the deadline has cut the connection.
+  bool cutOff() const;
 
  private:
   ipp_t* postOnce(ipp_t* request, const char* resource, http_status_t& status);
+  void connect(const char* server, int port, http_encryption_t encryption);
   bool reconnect();
   ipp_t* fail(const std::string& why);
 

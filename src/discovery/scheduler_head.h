@@ -5,8 +5,7 @@
 #include <string>
 
 // Sends "HEAD / HTTP/1.1" with "Connection: Close" to port 631 of the local
-// host, once, in a child process that is given up after seconds, and writes
-// the answer's "Server:" header line to outputFile as netcat would have
-// written the answer. Returns the child's raw wait status, -1 when it could
-// not run or was given up (gaveUp is then set).
+// host, once, given up after seconds, and writes the answer's "Server:"
+// header line to outputFile as netcat would have written the answer.
+// Returns 0 when it did, -1 otherwise; gaveUp is set when the time ran out.
 int askSchedulerHead(const std::string& outputFile, unsigned seconds, bool& gaveUp);

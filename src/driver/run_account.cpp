@@ -58,6 +58,7 @@ RunCounts countRun(const RunAccount& account) {
     counts.restored += o == "restored";
     counts.notRestored += o == "not-restored";
     counts.removed += o == "removed";
+    counts.notRemoved += o == "not-removed";
   }
   for (const FileAccount& file : account.files) {
     if (file.result == "OK.") {

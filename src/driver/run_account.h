@@ -16,7 +16,7 @@ struct QueueAccount {
   std::string model;
   std::string newPPD;    // the product PPD found for it, empty when none
   std::string outcome;   // "updated", "up-to-date", "kept", "no-new-ppd", "skipped",
-                         // "restored", "not-restored", "removed"
+                         // "restored", "not-restored", "removed", "not-removed"
   std::string reason;    // why, where the outcome needs one
   std::string backup;    // the backup file, empty when none
   MergeDecisions settings;  // updated (or to be updated) queues only
@@ -61,6 +61,7 @@ struct CupsCopyCounts {
 // Counts over the queues and their settings, for the summary and the report.
 struct RunCounts {
   int updated = 0, upToDate = 0, kept = 0, noNewPPD = 0, skipped = 0, restored = 0, notRestored = 0, removed = 0;
+  int notRemoved = 0;  // the scheduler did not answer their removal
   int settingsNotCarried = 0;
   int filesRemoved = 0, filesNotRemoved = 0;
   CupsCopyCounts cupsCopies;

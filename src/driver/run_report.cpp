@@ -65,7 +65,7 @@ json summaryOf(const RunCounts& c) {
   const CupsCopyCounts& copies = c.cupsCopies;
   return {{"updated", c.updated},   {"upToDate", c.upToDate},       {"kept", c.kept},
           {"noNewPPD", c.noNewPPD}, {"skipped", c.skipped},         {"restored", c.restored},
-          {"notRestored", c.notRestored}, {"removed", c.removed}, {"settingsNotCarried", c.settingsNotCarried},
+          {"notRestored", c.notRestored}, {"removed", c.removed}, {"notRemoved", c.notRemoved}, {"settingsNotCarried", c.settingsNotCarried},
           {"cupsCopies", {{"updated", copies.updated}, {"upToDate", copies.upToDate}, {"kept", copies.kept},
                           {"noNewPPD", copies.noNewPPD}, {"skipped", copies.skipped},
                           {"settingsNotCarried", copies.settingsNotCarried}}}};

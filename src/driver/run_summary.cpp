@@ -79,6 +79,7 @@ void printRunSummary(const std::string& reportPath, const std::string& reportErr
                 copies.updated, copies.upToDate, copies.kept, copies.noNewPPD, copies.skipped);
   }
   std::printf("Chosen defaults not carried: %d.\n", c.settingsNotCarried);
+  if (c.notRemoved > 0) std::printf("Queues the scheduler did not answer the removal of: %d.\n", c.notRemoved);
   if (s.deinstall) std::printf("Files removed: %d, not possible: %d.\n", c.filesRemoved, c.filesNotRemoved);
   if (!s.deinstall && !s.restore) {
     std::printf("Product files copied: %zu, failed: %zu, changed: %d.\n", account.filesCopied.size(),

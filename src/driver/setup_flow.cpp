@@ -21,6 +21,7 @@
 #include "driver/host_changes.h"
 #include "driver/run_account.h"
 #include "driver/run_end.h"
+#include "driver/run_lock.h"
 #include "driver/settings.h"
 #include "driver/status_line.h"
 #include "driver/text.h"
@@ -295,6 +296,9 @@ void runSetup(int argc, char** argv) {
   firstOptionPass(argc, argv);
   startStatusLine(s.preview != 0);
   if (s.preview) startPreview();
+  // Every run that changes the host waits here for any other; a preview
+  // writes only files of its own, and a user other than root is refused.
+  if (s.preview == 0 && s.userId == 0) takeRunLock();
 
   // Only an installation loads the product's SELinux module.
   if (s.deinstall == 0 && s.restore == 0 && s.selinux != 0) {
@@ -302,6 +306,7 @@ void runSetup(int argc, char** argv) {
     installSelinuxModule();
   }
   openLogAndStamp(argv);
+  logLine(runLockWaitLine());
   releaseJobsHeldByEarlierRun();
   refuseForeignDirectory();
 

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 #include "driver/host_changes.h"
 #include "driver/status_line.h"
@@ -23,7 +24,15 @@ int runShell(const std::string& command) {
 
 int runHostCommand(const std::string& command) { return host().runCommand(command); }
 
-int runBounded(const std::function<int()>& body, unsigned seconds, bool& gaveUp) {
+int runHostCommandBounded(const std::string& command, unsigned seconds, bool& gaveUp) {
+  gaveUp = false;
+  if (!host().changesHost()) return host().runCommand(command);  // a preview only tells
+  return runShellBounded(command, seconds, gaveUp);
+}
+
+// Runs body in a child process of its own for at most seconds: body's
+// result is the child's exit status.
+static int runBounded(const std::function<int()>& body, unsigned seconds, bool& gaveUp) {
   gaveUp = false;
   std::fflush(nullptr);
   const pid_t child = fork();

@@ -2,7 +2,6 @@
 // lines so that the shell reads each as one literal word.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -16,14 +15,14 @@ int runShell(const std::string& command);
 // queries, work on the run's own private files) use runShell.
 int runHostCommand(const std::string& command);
 
+// Runs a command that changes the host as runHostCommand does, but for at
+// most seconds, as runShellBounded runs it.
+int runHostCommandBounded(const std::string& command, unsigned seconds, bool& gaveUp);
+
 // Runs command like runShell, but for at most seconds: then the shell and
 // everything it started are killed. Returns the raw wait status, or -1 when
 // no shell could be run or it was given up (gaveUp is then set).
 int runShellBounded(const std::string& command, unsigned seconds, bool& gaveUp);
-
-// Runs body in a child process of its own for at most seconds, as
-// runShellBounded runs a shell: body's result is the child's exit status.
-int runBounded(const std::function<int()>& body, unsigned seconds, bool& gaveUp);
 
 // A value as one shell word: unchanged when it holds only characters the
 // shell never interprets, single-quoted otherwise.

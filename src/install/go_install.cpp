@@ -5,6 +5,7 @@
 #include "install/go_install.h"
 
 #include <glob.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -164,6 +165,18 @@ ChangingCopies changingCopies(const std::vector<FileCopy>& copies) {
   return changing;
 }
 
+// Whether every target already has mode (any mode when the entry sets none).
+bool modesAlreadyAre(const std::vector<FileCopy>& copies, int mode) {
+  if (mode <= 0) return true;
+  for (const FileCopy& copy : copies) {
+    struct stat info {};
+    if (stat(host().readablePath(copy.target).c_str(), &info) != 0 || static_cast<int>(info.st_mode & 07777) != mode) {
+      return false;
+    }
+  }
+  return true;
+}
+
 void copyEntry(int index, const ManifestEntry& entry, std::string& inherited, bool copyFromSource) {
   const SetupSettings& s = settings();
   if (s.debugLevel > 0) {
@@ -180,6 +193,13 @@ void copyEntry(int index, const ManifestEntry& entry, std::string& inherited, bo
                                         entry.source.c_str(), shellWord(where.target).c_str());
   const std::vector<FileCopy> copies = plannedCopies(entry, where);
   const ChangingCopies changing = changingCopies(copies);
+  // Targets that already hold these bytes with this mode are left as they
+  // are: a re-run of the same product rewrites no file.
+  if (changing.files == 0 && !copies.empty() && modesAlreadyAre(copies, entry.mode)) {
+    logLine(message);
+    accountCopies(copies, runAccount().filesCopied);
+    return;
+  }
   if (host().copyFiles(command, copies) != 0) {
     logLine(message + ": WRONG!!!");
     accountCopies(copies, runAccount().filesFailed);

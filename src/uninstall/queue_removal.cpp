@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "discovery/scheduler_exchange.h"
 #include "driver/host_changes.h"
 #include "driver/run_account.h"
 #include "driver/settings.h"
@@ -24,9 +25,15 @@
 
 namespace {
 
-int runLogged(const std::string& command) {
+// Queue commands talk to the scheduler: each is given up after the time of
+// one scheduler request, whatever answers on its port.
+constexpr unsigned kQueueCommandSeconds = static_cast<unsigned>(kSchedulerRequestTime.count());
+
+int runLogged(const std::string& command, bool& gaveUp) {
   logLine("Executing command:\n\t" + command);
-  return runHostCommand(command);
+  const int status = runHostCommandBounded(command, kQueueCommandSeconds, gaveUp);
+  if (gaveUp) logLine(strFormat("The command was given up after %u seconds.", kQueueCommandSeconds));
+  return status;
 }
 
 void pauseOneSecond() {
@@ -39,14 +46,18 @@ void refuseName(const std::string& name, const char* what) {
 }
 
 // lpadmin -x, and when that fails an lpstat query, a pause and one retry.
-void removeFromSpooler(const std::string& name) {
+// False when the last lpadmin was given up: the scheduler did not answer,
+// so the queue may still be there.
+bool removeFromSpooler(const std::string& name) {
   const SetupSettings& s = settings();
   const std::string queue = shellWord(name);
   const std::string remove = shellWord(s.lpadmin) + " -x" + queue + " 2>/dev/null";
-  if (runLogged(remove) == 0) return;
-  runLogged(shellWord(s.lpstat) + " -p" + queue + " -l > /dev/null");
+  bool gaveUp = false;
+  if (runLogged(remove, gaveUp) == 0) return true;
+  runLogged(shellWord(s.lpstat) + " -p" + queue + " -l > /dev/null", gaveUp);
   pauseOneSecond();
-  runLogged(remove);
+  runLogged(remove, gaveUp);
+  return !gaveUp;
 }
 
 // Entries of /dev that belong to the host, whatever queue shares their name:
@@ -100,12 +111,17 @@ void removeQueues(const PrinterList& list) {
     const std::string& name = list.entries[i].queueName;
     if (name.empty() || name == "Default") continue;
     showStep("Removing queues", i, list.entries.size() - 1, name);
-    deleteQueue(name);
+    const bool reached = deleteQueue(name) >= 0;
     removePrinterDir(name);
-    logLine(strFormat("Deleting the Vela printer: %s.", name.c_str()));
     QueueAccount removed;
     removed.queue = name;
     removed.outcome = "removed";
+    if (!reached) {
+      removed.outcome = "not-removed";
+      removed.reason = strFormat("the CUPS scheduler did not answer within %u seconds", kQueueCommandSeconds);
+      logLine(strFormat("The Vela printer %s may still be there: %s.", name.c_str(), removed.reason.c_str()));
+    }
+    logLine(strFormat("Deleting the Vela printer: %s.", name.c_str()));
     runAccount().queues.push_back(std::move(removed));
   }
 }
@@ -115,14 +131,14 @@ int deleteQueue(const std::string& name) {
   if (printSystem != kPrintSystemUnknown && printSystem != kPrintSystemLp && printSystem != kPrintSystemCups) {
     return 0;
   }
-  removeFromSpooler(name);
+  const int result = removeFromSpooler(name) ? 1 : -1;
   if (!isPlainEntryName(name)) {
     refuseName(name, "its device entry and model file are");
-    return 1;
+    return result;
   }
   removeDeviceEntry(name);
   retireModelFile(name);
-  return 1;
+  return result;
 }
 
 int removePrinterDir(const std::string& name) {

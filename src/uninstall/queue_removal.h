@@ -10,7 +10,8 @@
 void removeQueues(const PrinterList& list);
 
 // Removes the queue from the print system, with its device entry and model
-// file. 1 when the steps ran, 0 on a print system it does not handle.
+// file. 1 when the steps ran, 0 on a print system it does not handle, -1
+// when they ran but the scheduler did not answer the removal in time.
 int deleteQueue(const std::string& name);
 
 // Removes the queue's directory and script in the installation directory.

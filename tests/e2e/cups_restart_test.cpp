@@ -72,6 +72,32 @@ TEST_F(BusyUpgrade, JobsInPrintFinishOnceAndCupsRestartsOnce) {
   EXPECT_EQ(countOf(log, "CUPS is not restarted: this run changed nothing that CUPS reads\\.\n"), 1) << log;
 }
 
+// Runs started while another runs: one that may wait only a second ends
+// untouched; one that waits finds the host up to date and releases nothing of
+// the first run's.
+TEST_F(BusyUpgrade, ASecondRunWaitsForTheFirstOrEndsUntouched) {
+  const std::vector<std::string> jobs = submitJobs(*host_, kProductQueues, 6);
+  ASSERT_TRUE(waitUntilPrinting(*host_, 2, 30));
+  const RunResult runs = host_->shell(
+      "cd /opt/tam/bin; ./setup </dev/null >/root/first 2>&1 & echo $!; sleep 0.5; "
+      "VELALOCKWAIT=1 ./setup </dev/null >/root/short 2>/root/short.err; cp /var/log/Vela4.0_UpdateLog /root/log; "
+      "./setup </dev/null >/root/second 2>/dev/null; wait");
+  ASSERT_EQ(runs.status, 0) << runs.err;
+  const std::string first = "process " + runs.out.substr(0, runs.out.find('\n'));
+  for (const char* out : {"/root/short", "/root/short.err"})
+    EXPECT_NE(host_->readFile(out).find(first + ") still holds the run lock /run/Vela4.0_RunLock after 1 seconds: this "
+                                        "run ends without changing anything.\n"), std::string::npos) << out;
+  EXPECT_EQ(countOf(host_->readFile("/root/log"), "Starting Vela"), 1) << host_->readFile("/root/log");
+  EXPECT_EQ(countOf(host_->readFile("/root/first"), "Queues: 2 updated"), 1) << host_->readFile("/root/first");
+  EXPECT_EQ(countOf(host_->readFile("/root/second"), first + "\\) holds the run lock|Queues: 0 updated, 2 up to date"), 2)
+      << host_->readFile("/root/second");
+  const std::string log = host_->log();
+  EXPECT_EQ(countOf(log, "Waited [0-9.]+ seconds for the run lock /run/Vela4.0_RunLock, held by " + first + "\\."), 1) << log;
+  EXPECT_EQ(countOf(log, "Jobs held by"), 0) << log;
+  EXPECT_NE(host_->readFile("/var/log/Vela4.0_UpdateReport.json").find("\"upToDate\": 2,"), std::string::npos);
+  EXPECT_EQ(tallyJobs(*host_, *cups_, jobs, 90).line(), (JobTally{.submitted = 6, .completedOnce = 6}).line());
+}
+
 // A job that never ends with two behind it, and a job for the administrator's
 // stopped queue: a preview; a run that gives up waiting at its bound; runs
 // stopped and killed while they wait; then a run that releases what the
@@ -124,6 +150,17 @@ TEST_F(BusyUpgrade, WaitIsBoundedAndHeldJobsAreReleasedEvenByTheNextRun) {
   EXPECT_TRUE(host_->exists(kRecord));
   EXPECT_EQ(countOf(jobLines(), "job-hold-until-specified"), 3) << jobLines();
 
+  // While the process the record names as its owner runs, the jobs are its to release.
+  const std::string owner = host_->shell("sleep 600 </dev/null >/dev/null 2>&1 & t=$(sed 's/.*) //' /proc/$!/stat | "
+                                         "cut -d' ' -f20); sed -i \"s/^# Owner: .*/# Owner: process $!, started $t/\" " +
+                                         kRecord + "; echo $!").out;
+  const RunResult afterKill = runSetup({"-d"});
+  EXPECT_EQ(afterKill.out.find("run lock"), std::string::npos) << "the killed run's lock outlived it";
+  EXPECT_EQ(countOf(host_->log(), "Jobs held by setup process " + owner.substr(0, owner.size() - 1) +
+                                      ", which is still running: 3, left to it.\n"), 1) << host_->log();
+  EXPECT_EQ(countOf(jobLines(), "job-hold-until-specified"), 3) << jobLines();
+  // The same process id with another start time is another process.
+  ASSERT_EQ(host_->shell("sed -i 's/started [0-9]*/started 1/' " + kRecord).status, 0);
   const RunResult next = runSetup({"-d"});
   ASSERT_EQ(next.status, 0) << next.err;
   log = host_->log();

@@ -246,34 +246,48 @@ while (my $c = $s->accept) {
   while ($sel->can_read(1)) { last unless sysread($c, $b, 65536) }
   close $c;
 })";
+  const std::string wait = "No CUPS scheduler answers: no printing job to wait for before the restart.\n";
+  const std::string removal = "Executing command:\n\t/usr/sbin/lpadmin -xlab1 2>/dev/null\nThe command was given up after "
+                              "5 seconds.\nThe Vela printer lab1 may still be there: the CUPS scheduler did not answer "
+                              "within 5 seconds.\nDeleting the Vela printer: lab1.\n";
   const struct {
-    std::string mode, why;
+    std::string mode;
+    bool deinstall;  // setup -d of an installation with queue lab1
+    std::vector<std::string> lines;
   } cases[] = {
-      {"long", "Asking the CUPS scheduler for its jobs: the answer is not an HTTP response.\n"},
-      {"empty", "Asking the CUPS scheduler for its jobs: the answer is not an IPP response.\n"},
-      {"silent", "Asking the CUPS scheduler for its jobs: no answer within 5 seconds.\n"},
+      {"long", false, {"Asking the CUPS scheduler for its jobs: the answer is not an HTTP response.\n", wait}},
+      {"empty", false, {"Asking the CUPS scheduler for its jobs: the answer is not an IPP response.\n", wait}},
+      {"silent", false, {"Asking the CUPS scheduler for its jobs: no answer within 5 seconds.\n", wait}},
+      {"silent", true, {"The HTTP probe of the CUPS version gave up after 5 seconds.\n", removal}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.mode);
+    SCOPED_TRACE(c.mode + (c.deinstall ? " -d" : ""));
     auto host = productHost();
     host->writeFile("/root/peer.pl", peer);
     ASSERT_EQ(host->shell("rm /usr/bin/cups-config; setsid perl /root/peer.pl " + c.mode + " </dev/null >/dev/null 2>&1 & "
                           "until nc -z 127.0.0.1 631; do sleep 0.1; done").status, 0);
     RunOptions options = asAdministrator();
     options.timeoutSeconds = 60;
+    options.stdinText = "yes\n";
+    if (c.deinstall) {
+      host->writeFile("/opt/tam/velaInfo4.0", "%%KORBLOCK_GENERAL_BEGIN\nUSRDIR          /opt/tam\n%%KORBLOCK_GENERAL_END\n"
+                                            "%%KORBLOCK_PRINTERS_BEGIN\nDefault\nlab1\n%%KORBLOCK_PRINTERS_END\n");
+    }
     const auto start = std::chrono::steady_clock::now();
-    const RunResult result = host->run({"/opt/tam/bin/setup"}, options);
+    const RunResult result =
+        host->run(c.deinstall ? std::vector<std::string>{"/opt/tam/bin/setup", "-d"} : std::vector<std::string>{"/opt/tam/bin/setup"}, options);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_LT(seconds, 45);  // a sanitizer build on a busy machine included
     const std::string log = host->log();
     std::size_t at = 0;
-    for (const std::string& line : {c.why, std::string("No CUPS scheduler answers: no printing job to wait for "
-                                                       "before the restart.\n"),
-                                    std::string("CUPS reset returned with: 0\n"),
-                                    std::string("Finishing Vela 4.0-0 installation")}) {
-      EXPECT_NE(at = log.find(line, at), std::string::npos) << line << log;
+    for (const std::string& line : c.lines) EXPECT_NE(at = log.find(line, at), std::string::npos) << line << log;
+    EXPECT_NE(log.find("Finishing Vela 4.0-0 installation", at), std::string::npos) << log;
+    if (c.deinstall) {
+      EXPECT_NE(result.out.find("Queues the scheduler did not answer the removal of: 1.\n"), std::string::npos) << result.out;
+      continue;
     }
+    EXPECT_NE(log.find("CUPS reset returned with: 0\n"), std::string::npos) << log;
     EXPECT_TRUE(isNewPPD(host->readFile("/etc/cups/ppd/lab1.ppd"))) << log;
     EXPECT_FALSE(host->exists("/var/lib/Vela4.0_HeldJobs"));
   }

@@ -46,11 +46,12 @@ def failure_of(report, since):
         return "the report is stale (started %s, this run at %s)" % (started or "?", since)
     if report.get("completed") is not True:
         return "setup did not complete: %s" % report.get("reason", "no reason given")
-    kept = [q for q in report.get("queues") or [] if isinstance(q, dict) and q.get("outcome") == "kept"]
-    if kept:
-        return "queues kept as they were: " + "; ".join(
-            "%s%s (%s)" % (q.get("queue", "?"), ", CUPS's copy" if q.get("cupsCopy") is True else "",
-                           q.get("reason", "no reason given")) for q in kept)
+    for outcome, what in (("kept", "queues kept as they were"), ("not-removed", "queues not removed")):
+        queues = [q for q in report.get("queues") or [] if isinstance(q, dict) and q.get("outcome") == outcome]
+        if queues:
+            return what + ": " + "; ".join(
+                "%s%s (%s)" % (q.get("queue", "?"), ", CUPS's copy" if q.get("cupsCopy") is True else "",
+                               q.get("reason", "no reason given")) for q in queues)
     return ""
 
 

@@ -279,9 +279,13 @@ std::vector<std::string> CorpusRun::shortfalls() const {
   return lines;
 }
 
+bool corpusSampled() { return std::getenv("VELA_CORPUS_SAMPLE") != nullptr; }
+
 std::vector<std::string> corpusUris() {
   std::vector<std::string> uris;
-  std::ifstream list(std::getenv("VELA_CORPUS_LIST") ? std::getenv("VELA_CORPUS_LIST") : VELA_SOURCE_DIR "/sandbox/ppd_corpus.list");
+  const char* const named = std::getenv("VELA_CORPUS_LIST");
+  std::ifstream list(named != nullptr ? named : corpusSampled() ? VELA_SOURCE_DIR "/sandbox/ppd_corpus_sample.list"
+                                                                : VELA_SOURCE_DIR "/sandbox/ppd_corpus.list");
   for (std::string line; std::getline(list, line);) {
     if (!line.empty() && line[0] != '#') uris.push_back(line);
   }
@@ -290,7 +294,8 @@ std::vector<std::string> corpusUris() {
 
 std::vector<std::pair<std::string, std::string>> generationPairs() {
   std::vector<std::pair<std::string, std::string>> pairs;
-  std::ifstream list(VELA_SOURCE_DIR "/sandbox/ppd_generations.list");
+  std::ifstream list(corpusSampled() ? VELA_SOURCE_DIR "/sandbox/ppd_generations_sample.list"
+                                     : VELA_SOURCE_DIR "/sandbox/ppd_generations.list");
   for (std::string line; std::getline(list, line);) {
     if (!line.empty() && line[0] != '#') pairs.emplace_back(line.substr(0, line.find(' ')), line.substr(line.find(' ') + 1));
   }

@@ -58,7 +58,12 @@ struct CorpusRun {
   std::vector<std::string> shortfalls() const;
 };
 
-// The URIs of the corpus: sandbox/ppd_corpus.list.
+// Whether the corpora are their samples (VELA_CORPUS_SAMPLE set): the few
+// PPDs of sandbox/ppd_corpus_sample.list and ppd_generations_sample.list
+// that drive every merge path, for a build too slow for the whole corpora.
+bool corpusSampled();
+
+// The URIs of the corpus: sandbox/ppd_corpus.list, VELA_CORPUS_LIST if set.
 std::vector<std::string> corpusUris();
 
 // The real upgrade pairs of sandbox/ppd_generations.list: old URI, new URI.

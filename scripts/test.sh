@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test run: installs what is needed, builds the installer and its
 # tests, and runs every test with CTest; then builds and runs the suite again
-# with AddressSanitizer and UndefinedBehaviorSanitizer, builds the Release
+# with AddressSanitizer and UndefinedBehaviorSanitizer (a sample of the PPD
+# corpora, no fleet), builds the Release
 # type and the product archive from it, makes the shipped archive in a
 # Debian 11 root and tries it on Debian 11, 12 and 13, and runs each fuzz target on its
 # committed inputs and then on a fixed number of inputs from a fixed seed, so
@@ -32,7 +33,10 @@ groff -man -ww -z product/etc/setup.8
 echo "== build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELA_WERROR=ON -DVELA_TESTS=ON >/dev/null
 cmake --build build -j "$jobs"
-ctest --test-dir build --output-on-failure -j "$jobs" | tee build/ctest.log
+# The quick tier first, so that a broken unit answers within a minute; then
+# the rest, the longest tests first (their cost in tests/CMakeLists.txt).
+ctest --test-dir build --output-on-failure -j "$jobs" -L quick | tee build/ctest.log
+ctest --test-dir build --output-on-failure -j "$jobs" -LE quick | tee -a build/ctest.log
 
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=ON -DVELA_WERROR=ON -DVELA_TESTS=ON >/dev/null

@@ -1,9 +1,17 @@
-// The installer against the real scheduler: queues made from the product's
-// previous PPD generation are upgraded in place, keep the defaults their
-// administrator chose, still print, survive a second run unchanged, and go
-// away with the product on de-installation. No CUPS command is stubbed.
+// The installer against the real scheduler, on this machine and on a root of
+// each Debian release the shipped archive is built for, with that release's
+// own CUPS (scripts/release-matrix.sh makes the roots and the archive and
+// names them in VELA_RELEASE_ROOTS, "suite=/path ...", and
+// VELA_RELEASE_ARCHIVE). Queues made from the product's previous PPD
+// generation with defaults an administrator chose, and one queue of another
+// maker, go through what an administrator does: a preview, the upgrade, a
+// re-run, restores back and forth, refused restores, the de-installation.
+// No CUPS command is stubbed.
+#include <cstdlib>
+#include <iostream>
 #include <optional>
 #include <regex>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -12,8 +20,31 @@
 
 namespace {
 
+struct UpgradeHost {
+  std::string suite;          // a Debian release, or "local" for this machine
+  std::string headerVersion;  // what the HTTP probe logs of its CUPS
+};
+
+void PrintTo(const UpgradeHost& host, std::ostream* out) { *out << host.suite; }
+
+const UpgradeHost kThisMachine[] = {{"local", "2400"}};
+const UpgradeHost kReleases[] = {{"bullseye", "2300"}, {"bookworm", "2400"}, {"trixie", "2400"}};
+
 const std::vector<std::string> kQueues = {"lab1", "lab2", "other"};
 const std::string kForeignPpd = "/etc/cups/ppd/other.ppd";
+// The scheduler's own files, which it may rewrite at any time, the
+// preview's log and the archive.
+const std::vector<std::string> kNotThePreviews = {"/var/log/Vela4.0_Preview", "/var/spool/cups", "/var/cache/cups",
+                                                 "/var/log/cups", "/etc/cups/printers.conf",
+                                                 "/etc/cups/subscriptions.conf", "/root/Vela.tar.gz"};
+
+std::string rootOf(const std::string& suite) {
+  std::istringstream words(std::getenv("VELA_RELEASE_ROOTS") ? std::getenv("VELA_RELEASE_ROOTS") : "");
+  for (std::string word; words >> word;) {
+    if (word.starts_with(suite + "=")) return word.substr(suite.size() + 1);
+  }
+  return "";
+}
 
 // A PPD text without its "*Default" lines: what merging old defaults into a
 // new PPD must leave as it was. A PPD never starts with such a line.
@@ -21,45 +52,66 @@ std::string withoutDefaultLines(const std::string& ppd) {
   return std::regex_replace(ppd, std::regex("\n\\*Default[^\n]*"), "");
 }
 
-// The scheduler's own files, which it may rewrite at any time, and the
-// preview's log.
-const std::vector<std::string> kNotThePreviews = {"/var/log/Vela4.0_Preview", "/var/spool/cups", "/var/cache/cups",
-                                                 "/var/log/cups", "/etc/cups/printers.conf",
-                                                 "/etc/cups/subscriptions.conf"};
+std::string ppdOf(const std::string& queue) { return "/etc/cups/ppd/" + queue + ".ppd"; }
+std::string backupOf(const std::string& queue) { return "/etc/cups/" + queue + ".ppd.rpmsave"; }
 
-// The product is unpacked, the queues are made, a preview has changed
-// nothing, and setup has run once with no options as root, as an
-// administrator upgrades, doing to each queue what the preview said.
-class UpgradeWithRealCups : public ::testing::Test {
+// Each queue's PPD and setting, and its outcome: what a preview foretells.
+std::vector<std::string> fates(const nlohmann::json& report) {
+  std::vector<std::string> all;
+  for (const nlohmann::json& q : report.at("queues")) {
+    all.push_back(q.at("ppd").get<std::string>() + " " + q.at("outcome").get<std::string>());
+    for (const nlohmann::json& set : q.at("settings")) all.push_back(set.dump());
+  }
+  return all;
+}
+
+const std::map<std::string, std::string> kAll(const std::string& outcome) {
+  return {{"lab1", outcome}, {"lab2", outcome}};
+}
+
+class Upgrade : public ::testing::TestWithParam<UpgradeHost> {
  protected:
   void SetUp() override {
     REQUIRE_REAL_CUPS();
-    host_.emplace();
-    cups_.emplace(*host_);
-    ASSERT_EQ(prepareUpgradeHost(*host_, *cups_), "");
+    if (GetParam().suite == "local") {
+      host_.emplace();
+      cups_.emplace(*host_);
+      ASSERT_EQ(prepareUpgradeHost(*host_, *cups_), "");
+    } else {
+      const std::string root = rootOf(GetParam().suite);
+      const char* archive = std::getenv("VELA_RELEASE_ARCHIVE");
+      ASSERT_FALSE(root.empty() || archive == nullptr) << "run by scripts/release-matrix.sh, which names the roots and the archive";
+      host_.emplace(root);
+      cups_.emplace(*host_);
+      host_->copyIn(archive, "/root/Vela.tar.gz");
+      const RunResult unpacked = host_->shell("mkdir -p /opt/tam && tar -xzf /root/Vela.tar.gz -C /opt/tam --no-same-owner");
+      ASSERT_EQ(unpacked.status, 0) << unpacked.err;
+      ASSERT_EQ(makeScenarioQueues(*host_, *cups_), "");
+    }
     foreignBefore_ = host_->readFile(kForeignPpd);
     for (const ScenarioQueue& queue : productQueues()) {
       originals_[queue.name] = host_->readFile(ppdOf(queue.name));
       optionsBefore_[queue.name] = cups_->options(queue.name);
     }
-    const std::string before = hostListing(*host_, kNotThePreviews);
-    // Asked to query, a preview asks nothing and answers yes (all).
-    const RunResult preview = runSetup({"-n", "-q", "1"});
-    EXPECT_EQ(preview.status, 0);
-    EXPECT_EQ(preview.out.find("Do you want to update printer"), std::string::npos) << preview.out;
-    EXPECT_EQ(listingChanges(before, hostListing(*host_, kNotThePreviews)), "");
-    const std::string forecast = comparableLog(host_->readFile("/var/log/Vela4.0_PreviewLog"));
-    previewReport_ = report("/var/log/Vela4.0_PreviewReport.json");
-    firstRun_ = runSetup();
-    ASSERT_EQ(firstRun_.status, 0) << firstRun_.err;
-    EXPECT_EQ(queuePart(forecast), queuePart(comparableLog(host_->log())));
-    // Restarted by whichever method the host offers, it answers again.
-    ASSERT_TRUE(cups_->waitUntilRunning(60)) << host_->log();
   }
 
+  // Restarted by whichever method the host offers, the scheduler answers again.
   RunResult runSetup(std::vector<std::string> argv = {}, const std::string& answers = "") {
     argv.insert(argv.begin(), "/opt/tam/bin/setup");
-    return host_->run(argv, {.stdinText = answers, .timeoutSeconds = 300});
+    const RunResult run = host_->run(argv, {.stdinText = answers, .timeoutSeconds = 300});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(cups_->waitUntilRunning(60)) << host_->log();
+    return run;
+  }
+
+  // A preview changes nothing on the host.
+  RunResult preview(const std::vector<std::string>& argv) {
+    const std::string before = hostListing(*host_, kNotThePreviews);
+    const RunResult run = runSetup(argv);
+    EXPECT_EQ(listingChanges(before, hostListing(*host_, kNotThePreviews)), "") << "the preview changed the host";
+    // Asked to query, a preview asks nothing and answers yes (all).
+    EXPECT_EQ(run.out.find("Do you want to update printer"), std::string::npos) << run.out;
+    return run;
   }
 
   std::map<std::string, QueueOptions> allOptions() {
@@ -68,13 +120,15 @@ class UpgradeWithRealCups : public ::testing::Test {
     return all;
   }
 
-  static std::string ppdOf(const std::string& queue) { return "/etc/cups/ppd/" + queue + ".ppd"; }
-  static std::string backupOf(const std::string& queue) { return "/etc/cups/" + queue + ".ppd.rpmsave"; }
-
-  // Inode, size and modification time to the nanosecond: a file written
-  // again, even with the same bytes, shows up here.
-  std::string identity(const std::string& path) {
-    return host_->run({"/usr/bin/stat", "-c", "%i %s %y", path}).out + host_->readFile(path);
+  // Inode, size and modification time to the nanosecond of a product queue's
+  // PPD and backup: a file written again, even with the same bytes, shows here.
+  std::string identities() {
+    std::string all;
+    for (const ScenarioQueue& queue : productQueues()) {
+      for (const std::string& path : {ppdOf(queue.name), backupOf(queue.name)})
+        all += path + " " + host_->run({"/usr/bin/stat", "-c", "%i %s %y", path}).out + host_->readFile(path);
+    }
+    return all;
   }
 
   nlohmann::json report(const char* path = "/var/log/Vela4.0_UpdateReport.json") {
@@ -105,170 +159,161 @@ class UpgradeWithRealCups : public ::testing::Test {
     return byQueue;
   }
 
-  std::optional<SandboxHost> host_;
-  std::optional<RealCups> cups_;
-  std::string foreignBefore_;
-  std::map<std::string, std::string> originals_;
-  std::map<std::string, QueueOptions> optionsBefore_;
-  RunResult firstRun_;
-  nlohmann::json previewReport_;
-};
-
-const std::map<std::string, std::string> kAll(const std::string& outcome) {
-  return {{"lab1", outcome}, {"lab2", outcome}};
-}
-
-TEST_F(UpgradeWithRealCups, QueuesGetTheNewPpdKeepTheirDefaultsAndStillPrint) {
-  const std::string log = host_->log();
-  for (const char* line : {"System Scheduler = CUPS\n", "CUPS base dir: /\n", "CUPS binary dir: /usr\n",
-                           "CUPS Header Version : 2400//HTTP", "New installation\n", "CUPS reset returned with: 0\n"})
-    EXPECT_NE(log.find(line), std::string::npos) << "missing \"" << line << "\" in the log:\n" << log;
-  EXPECT_EQ(cups_->queues(), kQueues);
-
-  for (const ScenarioQueue& queue : productQueues()) {
-    SCOPED_TRACE(queue.name);
-    const std::string newPpd = "/opt/tam/ppd/" + queue.ppdSource.substr(queue.ppdSource.rfind('/') + 1) + ".gz";
-    EXPECT_EQ(withoutDefaultLines(host_->readFile("/etc/cups/ppd/" + queue.name + ".ppd")),
-              withoutDefaultLines(host_->run({"/bin/gzip", "-dc", newPpd}).out))
-        << "the queue's PPD is not the new one";
-    const QueueOptions options = cups_->options(queue.name);
-    for (const auto& [name, value] : expectedAfterUpgrade().at(queue.name)) {
-      ASSERT_TRUE(options.contains(name)) << name << " missing in\n" << cups_->lpoptions(queue.name).out;
-      EXPECT_EQ(options.at(name).defaultChoice, value) << name;
+  void expectUpgradeKeepsTheDefaultsAndStillPrints() {
+    preview({"-n", "-q", "1"});
+    const nlohmann::json foretold = report("/var/log/Vela4.0_PreviewReport.json");
+    const std::string forecast = comparableLog(host_->readFile("/var/log/Vela4.0_PreviewLog"));
+    const RunResult upgrade = runSetup();
+    const std::string log = host_->log();
+    EXPECT_EQ(queuePart(forecast), queuePart(comparableLog(log)));
+    for (const std::string& line : std::vector<std::string>{
+             "System Scheduler = CUPS\n", "CUPS base dir: /\n", "CUPS binary dir: /usr\n",
+             "CUPS Header Version : " + GetParam().headerVersion + "//HTTP\n", "New installation\n",
+             "CUPS reset returned with: 0\n"})
+      EXPECT_NE(log.find(line), std::string::npos) << "missing \"" << line << "\" in the log:\n" << log;
+    EXPECT_EQ(cups_->queues(), kQueues);
+    EXPECT_EQ(outcomes(upgrade), kAll("updated"));
+    const nlohmann::json done = report();
+    EXPECT_TRUE(foretold.at("preview"));
+    EXPECT_EQ(fates(foretold), fates(done));
+    EXPECT_EQ(done.at("run"), "install");
+    EXPECT_TRUE(done.at("completed") && done.at("changed") && !done.at("preview"));
+    for (const nlohmann::json& q : done.at("queues")) EXPECT_FALSE(q.at("settings").empty()) << q.dump();
+    for (const ScenarioQueue& queue : productQueues()) {
+      SCOPED_TRACE(queue.name);
+      const std::string newPpd = "/opt/tam/ppd/" + queue.ppdSource.substr(queue.ppdSource.rfind('/') + 1) + ".gz";
+      EXPECT_EQ(withoutDefaultLines(host_->readFile(ppdOf(queue.name))),
+                withoutDefaultLines(host_->run({"/bin/gzip", "-dc", newPpd}).out))
+          << "the queue's PPD is not the new one";
+      EXPECT_EQ(host_->readFile(backupOf(queue.name)), originals_[queue.name]) << "no backup";
+      const QueueOptions options = cups_->options(queue.name);
+      for (const auto& [name, value] : expectedAfterUpgrade().at(queue.name)) {
+        EXPECT_TRUE(options.contains(name) && options.at(name).defaultChoice == value)
+            << name << " is not " << value << " in\n" << cups_->lpoptions(queue.name).out;
+      }
     }
-  }
-  EXPECT_EQ(host_->readFile(kForeignPpd), foreignBefore_) << "the other maker's PPD was touched";
-
-  // lab2 hands PostScript to its device; lab1's jobs go through foomatic-rip
-  // and the product's filter. The PPDs wrap the page in PJL job commands.
-  host_->writeFile("/root/page.txt", "A test page after the Vela upgrade.\n");
-  for (const std::string queue : {"lab1", "lab2"}) {
-    SCOPED_TRACE(queue);
-    const RunResult job = cups_->print(queue, "/root/page.txt");
-    ASSERT_EQ(job.status, 0) << job.err;
-    ASSERT_TRUE(cups_->waitForJobsDone(queue, 60));
-    const std::string output = std::string(RealCups::kOutputDir) + "/" + queue;
-    ASSERT_TRUE(host_->exists(output)) << "the job never reached the file device";
-    EXPECT_NE(host_->readFile(output).find("%!PS"), std::string::npos);
-  }
-
-  // A second run is an upgrade over the current generation: it changes no
-  // queue's defaults.
-  const std::map<std::string, QueueOptions> before = allOptions();
-  const RunResult again = runSetup();
-  ASSERT_EQ(again.status, 0) << again.err;
-  EXPECT_NE(host_->log().find("Upgrade Mode = 2.\n"), std::string::npos) << host_->log();
-  ASSERT_TRUE(cups_->waitUntilRunning(60));
-  EXPECT_TRUE(allOptions() == before) << "defaults changed by the second run";
-  EXPECT_EQ(host_->readFile(kForeignPpd), foreignBefore_);
-}
-
-TEST_F(UpgradeWithRealCups, RerunsKeepEveryBackupAndRestoreSwapsBackAndForth) {
-  EXPECT_EQ(outcomes(firstRun_), kAll("updated"));
-  const nlohmann::json first = report();
-  // The preview before it foretold every queue's outcome and every setting's fate.
-  const auto fates = [](const nlohmann::json& r) {
-    std::vector<std::string> all;
-    for (const nlohmann::json& q : r.at("queues")) {
-      all.push_back(q.at("ppd").get<std::string>() + " " + q.at("outcome").get<std::string>());
-      for (const nlohmann::json& set : q.at("settings")) all.push_back(set.dump());
+    EXPECT_EQ(host_->readFile(kForeignPpd), foreignBefore_) << "the other maker's PPD was touched";
+    // lab2 hands PostScript to its device; lab1's jobs go through foomatic-rip
+    // and the product's filter. The PPDs wrap the page in PJL job commands.
+    host_->writeFile("/root/page.txt", "A test page after the Vela upgrade.\n");
+    for (const std::string queue : {"lab1", "lab2"}) {
+      SCOPED_TRACE(queue);
+      const RunResult job = cups_->print(queue, "/root/page.txt");
+      ASSERT_EQ(job.status, 0) << job.err;
+      ASSERT_TRUE(cups_->waitForJobsDone(queue, 60));
+      const std::string output = std::string(RealCups::kOutputDir) + "/" + queue;
+      ASSERT_TRUE(host_->exists(output)) << "the job never reached the file device";
+      EXPECT_NE(host_->readFile(output).find("%!PS"), std::string::npos);
     }
-    return all;
-  };
-  EXPECT_TRUE(previewReport_.at("preview"));
-  EXPECT_EQ(fates(previewReport_), fates(first));
-  EXPECT_EQ(first.at("run"), "install");
-  EXPECT_TRUE(first.at("completed") && first.at("changed") && !first.at("preview"));
-  for (const nlohmann::json& q : first.at("queues")) EXPECT_FALSE(q.at("settings").empty()) << q.dump();
-
-  std::map<std::string, std::string> upgraded, before;
-  for (const auto& [queue, original] : originals_) {
-    EXPECT_EQ(host_->readFile(backupOf(queue)), original) << queue;
-    upgraded[queue] = host_->readFile(ppdOf(queue));
-    before[queue] = identity(ppdOf(queue)) + identity(backupOf(queue));
+    // The summary of each host's upgrade, for the record of the run.
+    const std::size_t summary = upgrade.out.find("Queues:");
+    ASSERT_NE(summary, std::string::npos) << upgrade.out;
+    std::cout << GetParam().suite << ": " << upgrade.out.substr(summary) << std::flush;
   }
-  for (int run = 2; run <= 3; ++run) {
-    SCOPED_TRACE(run);
+
+  // A second run is an upgrade over the current generation: it writes no
+  // queue's files again and changes no queue's defaults.
+  void expectRerunChangesNothing() {
+    const std::string before = identities();
+    const std::map<std::string, QueueOptions> options = allOptions();
     const RunResult again = runSetup();
+    EXPECT_NE(host_->log().find("Upgrade Mode = 2.\n"), std::string::npos) << host_->log();
     EXPECT_EQ(outcomes(again), kAll("up-to-date"));
     EXPECT_FALSE(report().at("changed"));
-    for (const auto& [queue, identityBefore] : before)
-      EXPECT_EQ(identity(ppdOf(queue)) + identity(backupOf(queue)), identityBefore) << queue << " written again";
-    ASSERT_TRUE(cups_->waitUntilRunning(60));
+    EXPECT_EQ(identities(), before) << "a re-run wrote a queue's files again";
+    EXPECT_TRUE(allOptions() == options) << "defaults changed by the second run";
+    EXPECT_EQ(host_->readFile(kForeignPpd), foreignBefore_);
   }
 
   // Restore brings back the administrator's PPDs and defaults; a second
   // restore the upgraded ones.
-  const std::string listing = hostListing(*host_, kNotThePreviews);
-  EXPECT_NE(runSetup({"-n", "-r"}).out.find("Queues: 0 updated, 0 up to date"), std::string::npos);
-  EXPECT_EQ(listingChanges(listing, hostListing(*host_, kNotThePreviews)), "");
-  const nlohmann::json restorePreview = report("/var/log/Vela4.0_PreviewReport.json");
-  for (int round = 0; round < 2; ++round) {
-    const RunResult restore = runSetup({"-r"});
-    if (round == 0) {
-      EXPECT_EQ(fates(restorePreview), fates(report()));
-    }
-    EXPECT_EQ(outcomes(restore), kAll("restored"));
-    EXPECT_EQ(report().at("run"), "restore");
-    ASSERT_TRUE(cups_->waitUntilRunning(60));
-    for (const auto& [queue, original] : originals_) {
-      EXPECT_EQ(host_->readFile(ppdOf(queue)), round == 0 ? original : upgraded[queue]) << queue;
-      EXPECT_EQ(host_->readFile(backupOf(queue)), round == 0 ? upgraded[queue] : original) << queue;
+  void expectRestoresSwapBackAndForth() {
+    std::map<std::string, std::string> upgraded;
+    for (const ScenarioQueue& queue : productQueues()) upgraded[queue.name] = host_->readFile(ppdOf(queue.name));
+    EXPECT_NE(preview({"-n", "-r"}).out.find("Queues: 0 updated, 0 up to date"), std::string::npos);
+    const nlohmann::json foretold = report("/var/log/Vela4.0_PreviewReport.json");
+    for (int round = 0; round < 2; ++round) {
+      SCOPED_TRACE(round == 0 ? "restore" : "second restore");
+      EXPECT_EQ(outcomes(runSetup({"-r"})), kAll("restored"));
+      EXPECT_EQ(report().at("run"), "restore");
       if (round == 0) {
-        EXPECT_TRUE(cups_->options(queue) == optionsBefore_[queue]) << cups_->lpoptions(queue).out;
+        EXPECT_EQ(fates(foretold), fates(report()));
+      }
+      for (const auto& [queue, original] : originals_) {
+        EXPECT_EQ(host_->readFile(ppdOf(queue)), round == 0 ? original : upgraded[queue]) << queue;
+        EXPECT_EQ(host_->readFile(backupOf(queue)), round == 0 ? upgraded[queue] : original) << queue;
+        if (round == 0) {
+          EXPECT_TRUE(cups_->options(queue) == optionsBefore_[queue]) << cups_->lpoptions(queue).out;
+        }
       }
     }
+    upgraded_ = upgraded;
   }
 
   // A backup that is missing, a link, a FIFO or no PPD leaves its queue alone.
-  const std::vector<std::pair<std::string, std::function<void()>>> refusals = {
-      {"no backup", [&] { host_->remove(backupOf("lab1")); }},
-      {"not a regular file", [&] { host_->makeSymlink(ppdOf("lab2"), backupOf("lab1")); }},
-      {"not a regular file", [&] { host_->makeFifo(backupOf("lab1")); }},
-      {"not a PPD file", [&] { host_->writeFile(backupOf("lab1"), "just text\n"); }},
-  };
-  for (const auto& [why, plant] : refusals) {
-    SCOPED_TRACE(why);
-    host_->remove(backupOf("lab1"));
-    plant();
-    const std::string lab1 = host_->readFile(ppdOf("lab1"));
-    const RunResult restore = runSetup({"-r"});
-    EXPECT_EQ(outcomes(restore).at("lab1"), "not-restored");
-    const nlohmann::json refused = report();
-    for (const nlohmann::json& q : refused.at("queues")) {
-      EXPECT_TRUE(q.at("queue") != "lab1" || q.value("reason", "").find(why) != std::string::npos) << q.dump();
+  void expectUnfitBackupsAreNotRestored() {
+    const std::vector<std::pair<std::string, std::function<void()>>> refusals = {
+        {"no backup", [&] { host_->remove(backupOf("lab1")); }},
+        {"not a regular file", [&] { host_->makeSymlink(ppdOf("lab2"), backupOf("lab1")); }},
+        {"not a regular file", [&] { host_->makeFifo(backupOf("lab1")); }},
+        {"not a PPD file", [&] { host_->writeFile(backupOf("lab1"), "just text\n"); }},
+    };
+    for (const auto& [why, plant] : refusals) {
+      SCOPED_TRACE(why);
+      host_->remove(backupOf("lab1"));
+      plant();
+      const std::string lab1 = host_->readFile(ppdOf("lab1"));
+      EXPECT_EQ(outcomes(runSetup({"-r"})).at("lab1"), "not-restored");
+      for (const nlohmann::json& q : report().at("queues")) {
+        EXPECT_TRUE(q.at("queue") != "lab1" || q.value("reason", "").find(why) != std::string::npos) << q.dump();
+      }
+      EXPECT_EQ(host_->readFile(ppdOf("lab1")), lab1);
+      EXPECT_EQ(host_->readFile(ppdOf("lab2")), host_->readFile(backupOf("lab2")) == originals_["lab2"]
+                                                    ? upgraded_["lab2"] : originals_["lab2"]);
     }
-    EXPECT_EQ(host_->readFile(ppdOf("lab1")), lab1);
-    EXPECT_EQ(host_->readFile(ppdOf("lab2")), host_->readFile(backupOf("lab2")) == originals_["lab2"]
-                                                  ? upgraded["lab2"] : originals_["lab2"]);
   }
+
+  void expectRemovalLeavesOnlyTheOtherQueue() {
+    // A new installation lists only "Default" in the information file; the
+    // queues of an earlier one stand in the same block after it.
+    const std::string info = "/opt/tam/velaInfo4.0";
+    std::string text = host_->readFile(info);
+    const std::size_t end = text.find("%%KORBLOCK_PRINTERS_END\n");
+    ASSERT_NE(end, std::string::npos) << text;
+    host_->writeFile(info, text.insert(end, "lab1\nlab2\n"), host_->mode(info));
+    const RunResult removal = runSetup({"-d"}, "yes\n");
+    const std::string log = host_->log();
+    for (const char* line : {"Number of Vela printers found: 3.", "Deleting the Vela printer: lab1.",
+                             "Deleting the Vela printer: lab2."})
+      EXPECT_NE(log.find(line), std::string::npos) << line << " missing in\n" << log;
+    // The real lpadmin takes "-xlab1" at the first attempt: no retries.
+    const std::regex executing("Executing command:");
+    EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), executing), std::sregex_iterator()), 2) << log;
+    EXPECT_NE(removal.err.find("Vela 4.0-0 has been un-installed from the system.\n"), std::string::npos) << removal.err;
+    EXPECT_EQ(cups_->queues(), std::vector<std::string>{"other"});
+    EXPECT_EQ(host_->readFile(kForeignPpd), foreignBefore_);
+    for (const char* gone : {"/etc/cups/ppd/lab1.ppd", "/opt/tam/velaInfo4.0", "/opt/tam/bin", "/opt/tam/ppd",
+                             "/opt/tam/etc", "/usr/bin/korgsfilter"})
+      EXPECT_FALSE(host_->exists(gone)) << gone;
+  }
+
+  std::optional<SandboxHost> host_;
+  std::optional<RealCups> cups_;
+  std::string foreignBefore_;
+  std::map<std::string, std::string> originals_, upgraded_;
+  std::map<std::string, QueueOptions> optionsBefore_;
+};
+
+TEST_P(Upgrade, PreviewUpgradeRerunRestoreAndRemoval) {
+  ASSERT_NO_FATAL_FAILURE(expectUpgradeKeepsTheDefaultsAndStillPrints());
+  ASSERT_NO_FATAL_FAILURE(expectRerunChangesNothing());
+  ASSERT_NO_FATAL_FAILURE(expectRestoresSwapBackAndForth());
+  ASSERT_NO_FATAL_FAILURE(expectUnfitBackupsAreNotRestored());
+  ASSERT_NO_FATAL_FAILURE(expectRemovalLeavesOnlyTheOtherQueue());
 }
 
-TEST_F(UpgradeWithRealCups, DeinstallationRemovesTheListedQueuesAndTheProduct) {
-  // A new installation lists only "Default"; the queues of an earlier
-  // installation stand in the same block after it.
-  const std::string info = "/opt/tam/velaInfo4.0";
-  std::string text = host_->readFile(info);
-  const std::size_t end = text.find("%%KORBLOCK_PRINTERS_END\n");
-  ASSERT_NE(end, std::string::npos) << text;
-  host_->writeFile(info, text.insert(end, "lab1\nlab2\n"), host_->mode(info));
-
-  const RunResult removal = runSetup({"-d"}, "yes\n");
-  ASSERT_EQ(removal.status, 0) << removal.err;
-  const std::string log = host_->log();
-  for (const char* line : {"Number of Vela printers found: 3.", "Deleting the Vela printer: lab1.",
-                           "Deleting the Vela printer: lab2."})
-    EXPECT_NE(log.find(line), std::string::npos) << line << " missing in\n" << log;
-  // The real lpadmin takes "-xlab1" at the first attempt: no retries.
-  const std::regex executing("Executing command:");
-  EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), executing), std::sregex_iterator()), 2) << log;
-  EXPECT_NE(removal.err.find("Vela 4.0-0 has been un-installed from the system.\n"), std::string::npos) << removal.err;
-
-  EXPECT_EQ(cups_->queues(), std::vector<std::string>{"other"});
-  EXPECT_EQ(host_->readFile(kForeignPpd), foreignBefore_);
-  for (const char* gone : {"/etc/cups/ppd/lab1.ppd", "/opt/tam/velaInfo4.0", "/opt/tam/bin", "/opt/tam/ppd",
-                           "/opt/tam/etc", "/usr/bin/korgsfilter"})
-    EXPECT_FALSE(host_->exists(gone)) << gone;
-}
+const auto kSuiteName = [](const ::testing::TestParamInfo<UpgradeHost>& host) { return host.param.suite; };
+INSTANTIATE_TEST_SUITE_P(ThisMachine, Upgrade, ::testing::ValuesIn(kThisMachine), kSuiteName);
+INSTANTIATE_TEST_SUITE_P(Debian, Upgrade, ::testing::ValuesIn(kReleases), kSuiteName);
 
 }  // namespace

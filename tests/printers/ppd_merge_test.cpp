@@ -159,6 +159,7 @@ TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
   // long: written anew with the blank, the first just fits a PPD line and the second does not.
   const std::string custom = "*CustomUserCode True: \"x\"\n*CustomPassword True: \"x\"\n";
   const std::string fits = "Custom." + std::string(230, '7'), tooLong = "Custom." + std::string(231, '7');
+  const std::string bothNone = ppdOf({"UserCode=None:None", "Password=None:None"}, custom);
   std::string unspaced = ppdOf({"UserCode=" + tooLong + ":None", "Password=" + fits + ":None"}, custom);
   for (std::size_t at; (at = unspaced.find(": Custom.")) != std::string::npos;) unspaced.erase(at + 1, 1);
   const struct {
@@ -178,12 +179,10 @@ TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
        {"*DefaultUserCode: Custom.acc42\n"}, {}},
       {ppdOf({"Password=Custom.1234:None"}, "*CustomPassword True: \"x\"\n"), ppdOf({"Password=None:None"}),
        {"*DefaultPassword: None\n", "log:*Password/None (Custom.1234 is not offered"}, {}},
-      {unspaced, ppdOf({"UserCode=None:None", "Password=None:None"}, custom),
-       {"*DefaultUserCode: None\n", "*DefaultPassword: " + fits + "\n",
+      {unspaced, bothNone, {"*DefaultUserCode: None\n", "*DefaultPassword: " + fits + "\n",
         "log:processNewPPD: Keeping new default: *UserCode/None (" + tooLong + " is not offered by the new PPD).\n"},
        {tooLong}},
-      {ppdOf({"UserCode=Custom.M\xfcller:None", "Password=Custom.12\x01\x1c" "34:None"}, custom),
-       ppdOf({"UserCode=None:None", "Password=None:None"}, custom),
+      {ppdOf({"UserCode=Custom.M\xfcller:None", "Password=Custom.12\x01\x1c" "34:None"}, custom), bothNone,
        {"*DefaultUserCode: Custom.M\xfcller\n", "*DefaultPassword: None\n",
         "log:*Password/None (Custom.12\x01\x1c" "34 is not"}, {}},
       {ppdOf({"MediaType=Glossy:Plain,Glossy", duplex}), ppdOf({"MediaType=Plain:Plain,Bond"}), {"*DefaultMediaType: Plain\n",

@@ -14,9 +14,8 @@
 
 TEST(PrintSystemHost, ProcessesScriptsAndLpdDecide) {
   REQUIRE_SANDBOX();
-  const auto cups = [](const std::string& base, const std::string& bin) {
-    return std::vector<std::string>{"System Scheduler = CUPS\nCUPS base dir: " + base + "\nCUPS binary dir: " + bin + "\n"};
-  };
+  const auto cups = [](const std::string& base, const std::string& bin) -> std::vector<std::string> {
+    return {"System Scheduler = CUPS\nCUPS base dir: " + base + "\nCUPS binary dir: " + bin + "\n"}; };
   // process: as ps -ef shows it; extra: what "lpd -V" says, or the start-up script when it starts "prefix=".
   const struct { std::string process, extra; std::vector<std::string> env, lines; } cases[] = {
       {"/usr/sbin/cupsd -l", "", {"KORLPMODE=cups", "VELALPMODE=CUPS"}, cups("/", "/usr")},

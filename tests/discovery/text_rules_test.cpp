@@ -63,8 +63,6 @@ TEST(VersionParsing, DigitRunsServerLinesAndScaling) {
       {"Server: CUPSx/2.4\n", 0}, {"Server: Apache/2.4\n", -1}, {"CUPS/2.4 without the header\n", -1},
       {"Server: CUPS/1234567890123456789012345678901234567890\n", 123456789}};
   for (const auto& [line, version] : serverLines) EXPECT_EQ(versionFromServerLine(line).value_or(-1), version) << line;
-  EXPECT_EQ(httpProbeScript("/opt/tam/bin/kornc", "/tmp/KORabc123"),
-            "#!/bin/sh\n/opt/tam/bin/kornc localhost 631 >/tmp/KORabc123 <<EOF\nHEAD / HTTP/1.1\nConnection: Close\n\n\nEOF\n");
 }
 
 TEST(TempFileDeathTest, ExitsWithStatus255WhenNoFileCanBeMade) {

@@ -59,8 +59,7 @@ TEST(ModelTable, HasTheStatedShapeAndFirstMatchWins) {
     EXPECT_EQ(findModelId(text), rows[first].id) << text;
     shadowed += first < i;
   }
-  EXPECT_EQ(rowsPerId.begin()->first, 1);
-  EXPECT_EQ(rowsPerId.rbegin()->first, 311);
+  EXPECT_EQ(std::pair(rowsPerId.begin()->first, rowsPerId.rbegin()->first), std::pair(1, 311));
   EXPECT_EQ(std::count_if(rowsPerId.begin(), rowsPerId.end(), [](const auto& e) { return e.second == 2; }), 2);
   EXPECT_EQ(shadowed, 2);
 }
@@ -101,8 +100,8 @@ TEST(ProcessNewPPD, UntidyAndHugeInput) {
   EXPECT_EQ(merge(open + "*DefaultPageSize: A4", "", list), open + "*DefaultPageSize: Letter\n");
   std::string out = merge(open + "*DefaultPageSize: A4 " + std::string(1000, 'y') + "\n" +
                               std::string("*PageSize A4: \"x\0y\"\n*CloseUI: *PageSize\n", 40), "", list);
-  EXPECT_TRUE(out.find("*DefaultPageSize: Letter\n") == open.size() && out.ends_with("*CloseUI: *PageSize\n"));
-  EXPECT_EQ(out.find('\0'), std::string::npos);
+  EXPECT_TRUE(out.find("*DefaultPageSize: Letter\n") == open.size() && out.ends_with("*CloseUI: *PageSize\n") &&
+              out.find('\0') == std::string::npos) << out;
   std::string oldPPD = "*PPD-Adobe: \"4.3\"\n", newPPD;
   for (int i = 0; i < 10000; ++i) {
     const std::string o = "Opt" + std::to_string(i), choices = "\n*" + o + " A: \"\"\n*" + o + " B: \"\"\n*CloseUI: *" + o + "\n";
@@ -138,44 +137,41 @@ std::string told(const SettingDecision& d) {
 // page geometry that follows a carried page size, options it no longer has, sizes it names differently, and
 // constraints it adds. Merging the new PPD again with the merged PPD's defaults changes nothing.
 TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
-  const std::string sizes = "*PageSize Letter: \"\"\n*PageSize Legal: \"\"\n";
-  const auto dimension = [](const std::string& size, const std::string& points) {
+  const auto dimension = [](const std::string& size, const char* points) {
     return "*PaperDimension " + size + ": \"" + points + "\"\n";
   };
   const std::string envelopes = dimension("Letter", "612 792") + dimension("Comm10", "297 684") +
-                                dimension("Envelope.312.624", "312 624") + dimension("EnvC5x", "459 651") +
-                                dimension("FanFoldGermanLegal", "612 936");
+      dimension("Envelope.312.624", "312 624") + dimension("EnvC5x", "459 651") + dimension("FanFoldGermanLegal", "612 936");
   const std::string newSizes = "PageSize=Letter:Letter,Comm10,Envelope.312.624,EnvC5x,FanFoldGermanLegal";
   const std::string duplex = "Duplex=None:None,DuplexTumble", tumble = "Duplex=DuplexTumble:None,DuplexTumble";
   const std::string noUnit = "*UIConstraints: *Duplex DuplexTumble *Option2 False\n"
                              "*UIConstraints: *Option2 False *Duplex DuplexTumble\n";
   const std::string installable = "*OpenGroup: InstallableOptions/Options\n" + ppdOf({"Option2=False:False,True"}).substr(18) +
                                   "*CloseGroup: InstallableOptions\n";
+  const std::string filmConflict = "*UIConstraints: *Duplex DuplexTumble *MediaType Film\n";
   const std::string noTumble = "Duplex=DuplexNoTumble:None,DuplexNoTumble", customSize = "*CustomPageSize True: \"x\"\n";
-  // A custom page size forbidden with a choice, the custom size named first or second.
-  const auto customForbids = [](const std::string& side, bool customFirst) {
-    return "*NonUIConstraints: " + (customFirst ? "*CustomPageSize True *" + side : "*" + side + " *CustomPageSize True") + "\n";
-  };
+  // A custom page size forbidden with DuplexNoTumble, the custom size named first or second.
+  const std::string customFirst = customSize + "*NonUIConstraints: *CustomPageSize True *Duplex DuplexNoTumble\n",
+                    customSecond = customSize + "*NonUIConstraints: *Duplex DuplexNoTumble *CustomPageSize True\n";
   const std::string geometry = "*DefaultImageableArea: A4\n*ImageableArea A4: \"0 0 1 1\"\n*ImageableArea Letter: "
                                "\"0 0 1 1\"\n*DefaultPaperDimension: A4\n*PaperDimension A4: \"1 1\"\n";
   // Custom codes whose default lines, written without a blank after the colon, are 254 and 255 characters
   // long: written anew with the blank, the first just fits a PPD line and the second does not.
   const std::string custom = "*CustomUserCode True: \"x\"\n*CustomPassword True: \"x\"\n";
   const std::string fits = "Custom." + std::string(230, '7'), tooLong = "Custom." + std::string(231, '7');
-  const auto unspaced = [](std::string ppd) {
-    for (std::size_t at; (at = ppd.find(": Custom.")) != std::string::npos;) ppd.erase(at + 1, 1);
-    return ppd;
-  };
+  const std::string bothNone = ppdOf({"UserCode=None:None", "Password=None:None"}, custom);
+  std::string unspaced = ppdOf({"UserCode=" + tooLong + ":None", "Password=" + fits + ":None"}, custom);
+  for (std::size_t at; (at = unspaced.find(": Custom.")) != std::string::npos;) unspaced.erase(at + 1, 1);
   const struct {
     std::string oldPPD, newPPD;
     std::vector<std::string> present, absent;  // in the output, or in the log when the text starts with "log:"
   } cases[] = {
       {ppdOf({"JCLEconomode=On:On,Off"}), ppdOf({"JCLEconomode=Off:On,Off"}),
        {"*DefaultJCLEconomode: On\n", "*JCLCloseUI: *JCLEconomode\n", "log:Setting new option: *JCLEconomode/On."}, {}},
-      {ppdOf({"PageSize=Custom.300x400:A4,Letter", "PageRegion=A4:A4,Letter"}, "*CustomPageSize True: \"x\"\n"),
-       ppdOf({"PageSize=A4:A4,Letter", "PageRegion=A4:A4,Letter"}, "*CustomPageSize True: \"x\"\n" + geometry),
+      {ppdOf({"PageSize=Custom.300x400:A4,Letter", "PageRegion=A4:A4,Letter"}, customSize),
+       ppdOf({"PageSize=A4:A4,Letter", "PageRegion=A4:A4,Letter"}, customSize + geometry),
        {"*DefaultPageSize: Custom.300x400\n", "*DefaultPageRegion: A4\n", "*DefaultImageableArea: A4\n"}, {}},
-      {ppdOf({"PageSize=Custom.300x400:A4,Letter"}, "*CustomPageSize True: \"x\"\n"), ppdOf({"PageSize=A4:A4,Letter"}),
+      {ppdOf({"PageSize=Custom.300x400:A4,Letter"}, customSize), ppdOf({"PageSize=A4:A4,Letter"}),
        {"*DefaultPageSize: A4\n",
         "log:processNewPPD: Keeping new default: *PageSize/A4 (Custom.300x400 is not offered by the new PPD).\n"}, {}},
       {ppdOf({"UserCode=Custom.acc42:None"}, "*CustomUserCode True: \"x\"\n"),
@@ -183,17 +179,13 @@ TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
        {"*DefaultUserCode: Custom.acc42\n"}, {}},
       {ppdOf({"Password=Custom.1234:None"}, "*CustomPassword True: \"x\"\n"), ppdOf({"Password=None:None"}),
        {"*DefaultPassword: None\n", "log:*Password/None (Custom.1234 is not offered"}, {}},
-      {unspaced(ppdOf({"UserCode=" + tooLong + ":None", "Password=" + fits + ":None"}, custom)),
-       ppdOf({"UserCode=None:None", "Password=None:None"}, custom),
-       {"*DefaultUserCode: None\n", "*DefaultPassword: " + fits + "\n",
+      {unspaced, bothNone, {"*DefaultUserCode: None\n", "*DefaultPassword: " + fits + "\n",
         "log:processNewPPD: Keeping new default: *UserCode/None (" + tooLong + " is not offered by the new PPD).\n"},
        {tooLong}},
-      {ppdOf({"UserCode=Custom.M\xfcller:None", "Password=Custom.12\x01\x1c" "34:None"}, custom),
-       ppdOf({"UserCode=None:None", "Password=None:None"}, custom),
+      {ppdOf({"UserCode=Custom.M\xfcller:None", "Password=Custom.12\x01\x1c" "34:None"}, custom), bothNone,
        {"*DefaultUserCode: Custom.M\xfcller\n", "*DefaultPassword: None\n",
         "log:*Password/None (Custom.12\x01\x1c" "34 is not"}, {}},
-      {ppdOf({"MediaType=Glossy:Plain,Glossy", "Duplex=None:None,DuplexTumble"}), ppdOf({"MediaType=Plain:Plain,Bond"}),
-       {"*DefaultMediaType: Plain\n",
+      {ppdOf({"MediaType=Glossy:Plain,Glossy", duplex}), ppdOf({"MediaType=Plain:Plain,Bond"}), {"*DefaultMediaType: Plain\n",
         "log:processNewPPD: Keeping new default: *MediaType/Plain (Glossy is not offered by the new PPD).\n",
         "log:processNewPPD: Dropping old default: *Duplex/None (the new PPD has no default line for it).\n"},
        {"Glossy"}},
@@ -202,7 +194,8 @@ TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
        {"*DefaultPageSize: Letter\n", "*DefaultPageRegion: Letter\n", "*DefaultImageableArea: Letter\n",
         "log:Setting new option: *ImageableArea/Letter."},
        {"*DefaultPaperDimension: Letter", "*DefaultImageableArea: A4"}},
-      {ppdOf({"PageSize=Legal:A4,Legal"}), ppdOf({"PageSize=A4:A4"}, sizes + geometry),
+      {ppdOf({"PageSize=Legal:A4,Legal"}), ppdOf({"PageSize=A4:A4"}, "*PageSize Letter: \"\"\n*PageSize Legal: \"\"\n" +
+                                                  geometry),
        {"*DefaultPageSize: Legal\n", "*DefaultImageableArea: A4\n", "*DefaultPaperDimension: A4\n"}, {}},
       {ppdOf({"PageSize=Env10:Letter,Env10", "PageRegion=Env10:Letter,Env10"}, dimension("Env10", "297 684")),
        ppdOf({newSizes, "PageRegion=Letter:Letter,Comm10"}, envelopes),
@@ -217,11 +210,10 @@ TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
       {ppdOf({tumble}), ppdOf({duplex}, noUnit) + installable,
        {"*DefaultDuplex: DuplexTumble\n", "*DefaultOption2: True\n", "decision:Duplex=DuplexTumble carried",
         "log:processNewPPD: Turning on installable option: *Option2/True (needed by *Duplex DuplexTumble).\n"}, {}},
-      {ppdOf({tumble}), ppdOf({duplex, "MediaType=Film:Plain,Film"}, "*UIConstraints: *Duplex DuplexTumble *MediaType Film\n"),
+      {ppdOf({tumble}), ppdOf({duplex, "MediaType=Film:Plain,Film"}, filmConflict),
        {"*DefaultDuplex: None\n", "*DefaultMediaType: Film\n",
         "decision:Duplex=DuplexTumble not carried as None (conflicts with *MediaType Film of the new PPD)",
-        "log:processNewPPD: Keeping new default: *Duplex/None (DuplexTumble conflicts with *MediaType Film of the new PPD).\n"},
-       {}},
+        "log:processNewPPD: Keeping new default: *Duplex/None (DuplexTumble conflicts with *MediaType Film of the new PPD).\n"}, {}},
       {ppdOf({"PageSize=EnvMonarch:EnvMonarch", "PageRegion=EnvMonarch:EnvMonarch", tumble}),
        ppdOf({"PageSize=Letter:Letter,EnvMonarch", "PageRegion=Letter:Letter,EnvMonarch", duplex},
              "*UIConstraints: *PageSize EnvMonarch *Duplex DuplexTumble\n"),
@@ -238,15 +230,13 @@ TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
        ppdOf({"PageSize=Letter:Letter,EnvMonarch", duplex}, "*UIConstraints: *Duplex DuplexTumble *PageSize EnvMonarch\n"),
        {"*DefaultPageSize: EnvMonarch\n", "*DefaultDuplex: None\n",
         "log:Keeping new default: *Duplex/None (DuplexTumble conflicts with *PageSize EnvMonarch)."}, {}},
-      {ppdOf({"PageSize=Custom.300x400:A4", noTumble}, customSize), ppdOf({"PageSize=A4:A4", duplex + ",DuplexNoTumble"},
-                                                                          customSize + customForbids("Duplex DuplexNoTumble", true)),
-       {"*DefaultPageSize: Custom.300x400\n", "*DefaultDuplex: None\n",
-        "decision:Duplex=DuplexNoTumble not carried as None (conflicts with *PageSize Custom.300x400)"}, {}},
-      {ppdOf({"PageSize=Custom.300x400:A4", noTumble}, customSize), ppdOf({"PageSize=A4:A4", duplex + ",DuplexNoTumble"},
-                                                                          customSize + customForbids("Duplex DuplexNoTumble", false)),
+      {ppdOf({"PageSize=Custom.300x400:A4", noTumble}, customSize),
+       ppdOf({"PageSize=A4:A4", duplex + ",DuplexNoTumble"}, customFirst), {"*DefaultPageSize: Custom.300x400\n",
+        "*DefaultDuplex: None\n", "decision:Duplex=DuplexNoTumble not carried as None (conflicts with *PageSize Custom.300x400)"}, {}},
+      {ppdOf({"PageSize=Custom.300x400:A4", noTumble}, customSize),
+       ppdOf({"PageSize=A4:A4", duplex + ",DuplexNoTumble"}, customSecond),
        {"*DefaultPageSize: Custom.300x400\n", "*DefaultDuplex: None\n"}, {}},
-      {ppdOf({"PageSize=Custom.300x400:A4"}, customSize), ppdOf({"PageSize=A4:A4", "Duplex=DuplexNoTumble:None,DuplexNoTumble"},
-                                                                customSize + customForbids("Duplex DuplexNoTumble", true)),
+      {ppdOf({"PageSize=Custom.300x400:A4"}, customSize), ppdOf({"PageSize=A4:A4", noTumble}, customFirst),
        {"*DefaultPageSize: A4\n", "*DefaultDuplex: DuplexNoTumble\n",
         "log:Keeping new default: *PageSize/A4 (Custom.300x400 conflicts with *Duplex DuplexNoTumble of the new PPD)."}, {}},
       {ppdOf({tumble, "MediaType=Film:Plain,Film"}),
@@ -260,11 +250,11 @@ TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
        ppdOf({duplex, "InputSlot=Tray1:Tray1,Tray2", "Collate=False:False,True"},
              "*cupsUIConstraints: \"*InputSlot Tray2 *Collate True *Duplex\"\n"),
        {"*DefaultInputSlot: Tray2\n", "*DefaultCollate: True\n", "*DefaultDuplex: None\n"}, {}},
-      {ppdOf({tumble, "MediaType=Film:Plain,Film"}, "*UIConstraints: *Duplex DuplexTumble *MediaType Film\n"),
-       ppdOf({duplex, "MediaType=Plain:Plain,Film"}, "*UIConstraints: *Duplex DuplexTumble *MediaType Film\n"),
+      {ppdOf({tumble, "MediaType=Film:Plain,Film"}, filmConflict),
+       ppdOf({duplex, "MediaType=Plain:Plain,Film"}, filmConflict),
        {"*DefaultDuplex: DuplexTumble\n", "*DefaultMediaType: Film\n"}, {}},
-      {ppdOf({"Resolution=300dpi:300dpi"}), ppdOf({"MediaType=Glossy:Plain,Glossy", tumble},
-                                                  "*UIConstraints: *MediaType Glossy *Duplex\n"),
+      {ppdOf({"Resolution=300dpi:300dpi"}),
+       ppdOf({"MediaType=Glossy:Plain,Glossy", tumble}, "*UIConstraints: *MediaType Glossy *Duplex\n"),
        {"*DefaultMediaType: Glossy\n", "*DefaultDuplex: DuplexTumble\n"}, {}},
   };
   for (const auto& c : cases) {
@@ -273,9 +263,8 @@ TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
     const std::string out = merge(c.newPPD, MemFile(c.oldPPD).path(), OptionList{}, &log, &decisions);
     for (const SettingDecision& decision : decisions) log += told(decision) + "\n";
     for (const std::string& text : c.present) {
-      const bool inLog = text.starts_with("log:") || text.starts_with("decision:");
-      EXPECT_NE((inLog ? log : out).find(text.starts_with("log:") ? text.substr(4) : text), std::string::npos)
-          << text << "\n" << out << log;
+      const std::string& where = text.starts_with("log:") || text.starts_with("decision:") ? log : out;
+      EXPECT_NE(where.find(text.substr(text.starts_with("log:") ? 4 : 0)), std::string::npos) << text << "\n" << out << log;
     }
     for (const std::string& text : c.absent) EXPECT_EQ(out.find(text), std::string::npos) << text << "\n" << out;
     EXPECT_EQ(merge(c.newPPD, MemFile(out).path()), out);

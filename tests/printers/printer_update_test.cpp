@@ -89,12 +89,10 @@ TEST(GetInstalledPrinters, ListsOnlyCurrentProductPPDs) {
                  {"acme.ppd", queuePPD("*ModelName: \"Acme Writer 9 PS\"")},
                  {"nopdl.ppd", queuePPD("*ModelName: \"Marlo Corvane C210dn\"")},
                  {"longmodel.ppd", queuePPD("*ModelName: \"Marlo Corvane C210dn " + std::string(270, 'x') + " PS\"")}});
-  EXPECT_EQ(update(host), "6 1");
+  EXPECT_EQ(update(host), "6 1");  // these five and lab1.ppd.O (below): none of the others
   const std::string log = host.log(), report = log.substr(0, log.find("List of Marlo PPD files to install: 6.\n"));
   const std::string listed[] = {"lab1", "zero-then-one", "crlf", "untidy", longName.substr(0, 79)};
-  for (const std::string& queue : listed) EXPECT_NE(report.find("Printer : " + queue + ".\n"), std::string::npos);
-  for (const std::string queue : {"late", "v2", "acme", "nopdl", "longmodel"})
-    EXPECT_EQ(report.find("Printer : " + queue + ".\n"), std::string::npos) << queue;
+  for (const std::string& queue : listed) EXPECT_NE(report.find("Printer : " + queue + ".\n"), std::string::npos) << queue;
   EXPECT_NE(report.find("Printer : lab1.\n\tPPD File: /etc/cups/ppd/lab1.ppd.O.\n\tModel   : \"Marlo Tessel 2100dn PCL\".\n"
                         "\tMarlo ID: " + std::to_string(findModelId("Tessel 2100dn")) + ".\n\tPDL     : PCL.\n"), std::string::npos);
   EXPECT_NE(report.find("\tPPD File: /etc/cups/ppd/" + longName + ".ppd.\n"), std::string::npos);
@@ -135,8 +133,7 @@ TEST(PrinterUpdate, AsksForEachQueue) {
     prepare(host, {{"a.ppd", kOld}, {"b.ppd", kOld}, {"c.ppd", kOld}});
     EXPECT_EQ(update(host, answers, 1), "3 1");
     EXPECT_EQ(countOf(host.readFile("/questions"), "Do you want to update printer: "), questions) << answers;
-    const auto files = host.listDir("/etc/cups");
-    EXPECT_EQ(std::count_if(files.begin(), files.end(), [](auto& f) { return f.ends_with(".rpmsave"); }), updated);
+    EXPECT_EQ(std::ranges::count_if(host.listDir("/etc/cups"), [](auto& f) { return f.ends_with(".rpmsave"); }), updated);
     EXPECT_EQ(host.stubCalls("/usr/bin/systemctl").size(), restarts) << answers;
   }
 }

@@ -48,6 +48,7 @@ TEST(Terminal, TheStatusLineMovesAndLeavesTheScreenAsWithoutATerminal) {
     const RunResult plain = hosts[1]->run({"/bin/sh", "-c", "/opt/tam/bin/setup " + row.options + " 2>&1"},
                                           {.stdinText = typed, .env = env});
     ASSERT_EQ(seen.status, 0) << seen.err;
+    // The script's output: times, then NUL, the screen it left, NUL, what the terminal got.
     const std::size_t screenAt = seen.out.find('\0') + 1, rawAt = seen.out.find('\0', screenAt) + 1;
     const std::string screen = seen.out.substr(screenAt, rawAt - 1 - screenAt), raw = seen.out.substr(rawAt);
     EXPECT_EQ(withoutTimes(screen), withoutTimes(plain.out)) << raw;
@@ -55,10 +56,9 @@ TEST(Terminal, TheStatusLineMovesAndLeavesTheScreenAsWithoutATerminal) {
     EXPECT_EQ(raw == screen, row.shown.empty());
     if (row.shown.empty()) continue;
     EXPECT_NE(raw.find(row.shown), std::string::npos) << raw;
-    double first = 99, longestSilence = 99;
-    std::sscanf(seen.out.c_str(), "%lf %lf", &first, &longestSilence);
-    EXPECT_LE(first, 1.0);
-    EXPECT_LE(longestSilence, 2.0);
+    double first = 99, longestSilence = 99;  // seconds until it spoke, and of its longest silence
+    EXPECT_EQ(std::sscanf(seen.out.c_str(), "%lf %lf", &first, &longestSilence), 2);
+    EXPECT_TRUE(first <= 1.0 && longestSilence <= 2.0) << first << " s to the first output, " << longestSilence << " s silent";
   }
 }
 

@@ -5,6 +5,7 @@
 // the run ends.
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <regex>
 #include <set>
@@ -41,10 +42,9 @@ std::vector<TracedCall> tracedCalls(const std::string& trace) {
     if (line.ends_with(" <unfinished ...>")) {
       unfinished[pid] = line.substr(0, line.size() - 17);
       continue;
-    } else if (resumed != std::string::npos && unfinished.count(pid) != 0) {
-      line = unfinished[pid] + line.substr(resumed + 9);
-      unfinished.erase(pid);
     }
+    if (resumed != std::string::npos && unfinished.count(pid) != 0)
+      line = unfinished.extract(pid).mapped() + line.substr(resumed + 9);
     std::smatch m;
     if (!std::regex_search(line, m, call)) continue;
     const std::string name = m[2], args = m[3], fdPath = m[6];
@@ -95,11 +95,9 @@ std::vector<std::string> undurable(const std::vector<TracedCall>& calls, const s
                    : (later.kind == TracedCall::kDirSync && later.path == change.path) ||
                          (later.kind == TracedCall::kFsSync && deviceOf(later.path) == deviceOf(dir));
     }
-    if (!synced) {
-      missing.push_back((change.kind == TracedCall::kPlaced ? "renamed into place, directory not synced before "
-                                                            : "written by cp, not synced before ") +
-                        by + ": " + change.path);
-    }
+    if (!synced)
+      missing.push_back(std::string(change.kind == TracedCall::kPlaced ? "renamed into place, directory" : "written by cp,") +
+                        " not synced before " + by + ": " + change.path);
   }
   return missing;
 }
@@ -108,17 +106,16 @@ std::vector<std::string> undurable(const std::vector<TracedCall>& calls, const s
 
 TEST(Durability, EveryRenameAndCopyIsSyncedBeforeTheRestartAndTheReport) {
   REQUIRE_SANDBOX();
-  if (access("/usr/bin/strace", X_OK) != 0) {
-    if (SandboxHost::onCi()) FAIL() << "no /usr/bin/strace (scripts/install-deps.sh installs it)";
-    GTEST_SKIP() << "no /usr/bin/strace (scripts/install-deps.sh installs it)";
-  }
+  const char* noStrace = access("/usr/bin/strace", X_OK) == 0 ? nullptr : "no /usr/bin/strace (scripts/install-deps.sh installs it)";
+  if (noStrace && SandboxHost::onCi()) FAIL() << noStrace;
+  if (noStrace) GTEST_SKIP() << noStrace;
   SandboxHost host;
   host.installProduct("/srv/vela");
   host.installSetup("/srv/vela");
   for (const char* path : {"/usr/sbin/service", "/etc/init.d/cups", "/etc/init.d/cupsys"}) host.remove(path);
   host.installStub("/usr/bin/systemctl");
-  for (const char* queue : {"lab1", "lab2", "lab3"})
-    host.copyIn(VELA_OLD_PPD_DIR "/Marlo_Ardent_110-PCL.ppd", std::string("/etc/cups/ppd/") + queue + ".ppd");
+  for (const std::string queue : {"lab1", "lab2", "lab3"})
+    host.copyIn(VELA_OLD_PPD_DIR "/Marlo_Ardent_110-PCL.ppd", "/etc/cups/ppd/" + queue + ".ppd");
   const struct {
     std::vector<std::string> argv;
     std::string stdinText;
@@ -134,8 +131,7 @@ TEST(Durability, EveryRenameAndCopyIsSyncedBeforeTheRestartAndTheReport) {
                                      "trace=rename,renameat,renameat2,fsync,fdatasync,syncfs,sync,openat,execve"};
     argv.insert(argv.end(), run.argv.begin(), run.argv.end());
     // LeakSanitizer cannot run under ptrace: a sanitizer build checks its leaks in the other tests.
-    const RunResult result =
-        host.run(argv, {.stdinText = run.stdinText, .env = {"KORLPMODE=CUPS", "ASAN_OPTIONS=detect_leaks=0"}});
+    const RunResult result = host.run(argv, {.stdinText = run.stdinText, .env = {"KORLPMODE=CUPS", "ASAN_OPTIONS=detect_leaks=0"}});
     ASSERT_EQ(result.status, 0) << result.err;
     const std::vector<TracedCall> calls = tracedCalls(host.readFile("/root/trace"));
     std::string paths;
@@ -144,8 +140,7 @@ TEST(Durability, EveryRenameAndCopyIsSyncedBeforeTheRestartAndTheReport) {
     std::map<std::string, std::string> device;
     std::istringstream devices(host.shell("while read -r p; do stat -c '%d %n' -- \"$p\" 2>/dev/null; done < /root/paths").out);
     for (std::string id, path; devices >> id && std::getline(devices >> std::ws, path);) device[path] = id;
-    EXPECT_GE(std::count_if(calls.begin(), calls.end(), [](const TracedCall& c) { return c.kind == TracedCall::kPlaced; }),
-              static_cast<long>(run.renames));
+    EXPECT_GE(std::ranges::count(calls, TracedCall::kPlaced, &TracedCall::kind), static_cast<long>(run.renames));
     EXPECT_EQ(undurable(calls, device), std::vector<std::string>{}) << host.log();
   }
 }

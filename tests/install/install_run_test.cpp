@@ -164,12 +164,8 @@ TEST(InstallRun, LabelsWheneverChconIsThereAndLoadsThePolicyModuleWhenItsFileIs)
 // each of its settings.
 TEST(InstallRun, PreviewChangesNothingAndItsLogIsTheNextRunsLog) {
   REQUIRE_SANDBOX();
-  const struct {
-    const char* what;
-    std::function<void(SandboxHost&)> prepare;
-    std::string setup;
-    bool upToDate;  // after the run; velaInfo2.0 stays, so each run converts it again
-  } cases[] = {
+  // upToDate: after the run; velaInfo2.0 stays, so each run converts it again.
+  const struct { const char* what; std::function<void(SandboxHost&)> prepare; std::string setup; bool upToDate; } cases[] = {
       {"new installation from elsewhere", [](SandboxHost& host) { host.remove("/opt"); productInSrv(host); }, kSrvSetup, true},
       {"upgrade from Vela 2.0", [](SandboxHost& host) { host.installProduct("/opt/tam");
          host.writeFile("/opt/tam/velaInfo2.0", "USRDIR          /opt/tam\n"); }, kSetup, false},

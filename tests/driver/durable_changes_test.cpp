@@ -6,10 +6,7 @@
 #include "driver/durable_changes.h"
 
 TEST(DurableChanges, AFailedSyncIsRememberedAndAGoneDirectoryIsNone) {
-  struct Case {
-    const char* changedPath;
-    bool stillAllSynced;  // the failure is remembered: rows that fail come last
-  };
+  struct Case { const char* changedPath; bool stillAllSynced; };  // a failure is remembered: failing rows come last
   for (const Case& c : {Case{"/etc/vela-made-here", true}, Case{"/nonexistent-dir/file", true},
                         Case{"/etc/hostname/cannot-be-a-directory/x", false}, Case{"/etc/later", false}}) {
     SCOPED_TRACE(c.changedPath);

@@ -7,15 +7,11 @@
 #include <cstdio>
 
 TEST(LineEnds, TrimToLengthAndChopLineEndDropOnlyWhatTheyShould) {
-  struct Case {
-    std::string in;
-    std::size_t max;
-    std::string trimmed, chopped;
-  } cases[] = {
+  struct { std::string in; std::size_t max; std::string trimmed, chopped; } cases[] = {
       {"ab  \n", 256, "ab", "ab"},       {"abcdef", 3, "abc", "abcdef"}, {"   ", 256, "", ""},
       {"ab\r\n", 256, "ab\r", "ab"},    {"a\t \n", 256, "a\t", "a\t"}, {" a", 256, " a", " a"},
   };
-  for (Case& c : cases) {
+  for (auto& c : cases) {
     EXPECT_EQ(trimToLength(c.in, c.max), c.trimmed) << c.in;
     EXPECT_EQ(chopLineEnd(c.in), 0);
     EXPECT_EQ(c.in, c.chopped);
@@ -26,34 +22,28 @@ TEST(LineEnds, TrimToLengthAndChopLineEndDropOnlyWhatTheyShould) {
 TEST(ReadLine255, ReadsAtMost255CharactersAndStopsAtNul) {
   std::FILE* file = std::tmpfile();
   ASSERT_NE(file, nullptr);
-  const std::string longLine(300, 'x');
-  std::fputs((longLine + "\nab\n").c_str(), file);
-  std::fputc('\0', file);
-  std::fputs("rest\n", file);
+  const std::string content = std::string(300, 'x') + "\nab\n" + '\0' + "rest\n";
+  std::fwrite(content.data(), 1, content.size(), file);
   std::rewind(file);
   std::string line;
-  ASSERT_TRUE(readLine255(file, line));
-  EXPECT_EQ(line, std::string(255, 'x'));
-  ASSERT_TRUE(readLine255(file, line));
-  EXPECT_EQ(line, std::string(45, 'x') + "\n");
-  ASSERT_TRUE(readLine255(file, line));
-  EXPECT_EQ(line, "ab\n");
-  ASSERT_TRUE(readLine255(file, line));
-  EXPECT_EQ(line, "");  // a line that starts with NUL reads as nothing
+  // A line that starts with NUL reads as nothing.
+  for (const std::string& expected :
+       {std::string(255, 'x'), std::string(45, 'x') + "\n", std::string("ab\n"), std::string()}) {
+    ASSERT_TRUE(readLine255(file, line));
+    EXPECT_EQ(line, expected);
+  }
   EXPECT_FALSE(readLine255(file, line));
   std::fclose(file);
 }
 
 TEST(ShellWord, LeavesPlainValuesAndQuotesTheRestAsOneLiteralWord) {
-  struct Case {
-    std::string in, out;
-  } cases[] = {
+  const struct { std::string in, out; } cases[] = {
       {"/etc/cups/ppd/lab1.ppd", "/etc/cups/ppd/lab1.ppd"}, {"lab 1", "'lab 1'"},
       {"x;touch /pwned.ppd", "'x;touch /pwned.ppd'"},       {"$(id).ppd", "'$(id).ppd'"},
       {"it's", "'it'\\''s'"},                               {"`id`", "'`id`'"},
       {"*", "'*'"},                                         {"", "''"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(shellWord(c.in), c.out) << c.in;
     // The shell hands the word back unchanged.
     std::FILE* pipe = popen(("printf %s " + shellWord(c.in)).c_str(), "r");

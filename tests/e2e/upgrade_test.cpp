@@ -264,7 +264,8 @@ class Upgrade : public ::testing::TestWithParam<UpgradeHost> {
       plant();
       const std::string lab1 = host_->readFile(ppdOf("lab1"));
       EXPECT_EQ(outcomes(runSetup({"-r"})).at("lab1"), "not-restored");
-      for (const nlohmann::json& q : report().at("queues")) {
+      const nlohmann::json queues = report().at("queues");  // kept: the loop reads into it
+      for (const nlohmann::json& q : queues) {
         EXPECT_TRUE(q.at("queue") != "lab1" || q.value("reason", "").find(why) != std::string::npos) << q.dump();
       }
       EXPECT_EQ(host_->readFile(ppdOf("lab1")), lab1);

@@ -43,13 +43,7 @@ double secondsSince(Clock::time_point start) {
 
 // The bound of the wait: VELARESTARTWAIT when it is a number of seconds
 // from 0 to 600, else the default.
-unsigned waitBound() {
-  const char* text = std::getenv("VELARESTARTWAIT");
-  if (text == nullptr || *text == '\0') return kRestartWaitSeconds;
-  char* end = nullptr;
-  const long seconds = std::strtol(text, &end, 10);
-  return *end == '\0' && seconds >= 0 && seconds <= 600 ? static_cast<unsigned>(seconds) : kRestartWaitSeconds;
-}
+unsigned waitBound() { return secondsFromEnvironment("VELARESTARTWAIT", 600, kRestartWaitSeconds); }
 
 bool present(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 

@@ -65,13 +65,7 @@ void nameSelfHolder(int fd) {
 
 // The bound of the wait: VELALOCKWAIT when it is a number of seconds from 0
 // to 3600, else the default.
-unsigned waitBound() {
-  const char* text = std::getenv("VELALOCKWAIT");
-  if (text == nullptr || *text == '\0') return kRunLockWaitSeconds;
-  char* end = nullptr;
-  const long seconds = std::strtol(text, &end, 10);
-  return *end == '\0' && seconds >= 0 && seconds <= 3600 ? static_cast<unsigned>(seconds) : kRunLockWaitSeconds;
-}
+unsigned waitBound() { return secondsFromEnvironment("VELALOCKWAIT", 3600, kRunLockWaitSeconds); }
 
 // One message on both standard output (the console, a roll-out's record)
 // and standard error.

@@ -3,6 +3,7 @@
 #include "driver/text.h"
 
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -50,4 +51,12 @@ std::string strFormat(const char* format, ...) {
   }
   va_end(args);
   return result;
+}
+
+unsigned secondsFromEnvironment(const char* name, unsigned most, unsigned fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0') return fallback;
+  char* end = nullptr;
+  const long seconds = std::strtol(text, &end, 10);
+  return *end == '\0' && seconds >= 0 && seconds <= static_cast<long>(most) ? static_cast<unsigned>(seconds) : fallback;
 }

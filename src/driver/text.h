@@ -26,6 +26,10 @@ bool readLine255(std::FILE* file, std::string& line);
 // printf into a std::string.
 std::string strFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// A bound in seconds from the environment variable `name`: its value when it
+// is a whole number from 0 to `most`, else `fallback`.
+unsigned secondsFromEnvironment(const char* name, unsigned most, unsigned fallback);
+
 inline bool contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
 }

@@ -35,7 +35,7 @@ class Fleet {
 
   SandboxHost& controller() { return *controller_; }
   SandboxHost& host(const std::string& name);
-  // One inventory line per host: its address, root with the key, su to become.
+  // One inventory line per host: its address, root with the key, the interpreter.
   std::string inventoryLines() const;
   // Puts the product archive, the playbook with its role and an inventory on
   // the controller: every host in print_servers, then the lines given.

@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <cstdio>
 #include <fstream>
-#include <future>
 #include <map>
 #include <set>
 #include <sstream>
@@ -126,23 +125,34 @@ std::string number(std::size_t i) {
   return text;
 }
 
+bool isPPD(const std::string& text) { return text.starts_with("*PPD-Adobe"); }
+
 // A PPD as the driver program of its URI gives it; empty when it gives none.
-std::string fetchPPD(const std::string& uri) {
-  const std::string driver = uri.starts_with("foomatic-db-compressed-ppds:") ? kOldDriver : kDriver;
-  if (uri.find('\'') != std::string::npos) return "";
+std::string fetchPPD(const std::string& driver, const std::string& uri) {
   const std::string text = readCommand(driver + " cat '" + uri + "' 2>/dev/null");
-  return text.starts_with("*PPD-Adobe") ? text : "";
+  return isPPD(text) ? text : "";
 }
 
-// The PPDs of the URIs, four at a time: each driver call unpacks its whole archive.
+// The PPDs of the URIs, each driver's with one pass over its archive
+// (driver_archive_cat.py); those it cannot give come from the driver's cat.
 std::vector<std::string> fetchAll(const std::vector<std::string>& uris) {
-  std::vector<std::future<std::string>> pending;
-  std::vector<std::string> texts;
+  std::vector<std::string> texts(uris.size());
+  std::map<std::string, std::vector<std::size_t>> byDriver;
   for (std::size_t i = 0; i < uris.size(); ++i) {
-    pending.push_back(std::async(std::launch::async, fetchPPD, uris[i]));
-    if (pending.size() == 4 || i + 1 == uris.size()) {
-      for (auto& text : pending) texts.push_back(text.get());
-      pending.clear();
+    if (uris[i].find('\'') == std::string::npos)
+      byDriver[uris[i].starts_with("foomatic-db-compressed-ppds:") ? kOldDriver : kDriver].push_back(i);
+  }
+  for (const auto& [driver, numbers] : byDriver) {
+    std::string command = "python3 " VELA_SOURCE_DIR "/sandbox/driver_archive_cat.py " + driver;
+    for (std::size_t i : numbers) command += " '" + uris[i] + "'";
+    std::istringstream frames(readCommand(command + " 2>/dev/null"));
+    for (std::size_t number, length; frames >> number >> length && frames.get() == '\n' && number < numbers.size();) {
+      std::string text(length, '\0');
+      frames.read(text.data(), static_cast<std::streamsize>(length));
+      if (isPPD(text)) texts[numbers[number]] = text;
+    }
+    for (std::size_t i : numbers) {
+      if (texts[i].empty()) texts[i] = fetchPPD(driver, uris[i]);
     }
   }
   return texts;

@@ -30,24 +30,55 @@ echo "== lint the roll-out role and playbook"
 echo "== lint the manual page"
 groff -man -ww -z product/etc/setup.8
 
+# The builds of the later stages run at the lowest priority while the tests
+# before them run: behaviour tests spend much of their time waiting on
+# schedulers, jobs and timeouts, and a build niced to 19 takes only the CPU
+# that they leave. Its output goes to a log, shown when it fails; a session
+# of its own, so that a run that stops early stops the build too.
+build_behind() {  # log, then the arguments of cmake --build
+  local log=$1
+  shift
+  setsid --wait nice -n 19 cmake --build "$@" >"$log" 2>&1 &
+  behind_pid=$! behind_log=$log
+}
+wait_for_build() {
+  local status=0
+  wait "$behind_pid" || status=$?
+  behind_pid=
+  if [ "$status" -ne 0 ]; then
+    cat "$behind_log"
+    echo "the build logged in $behind_log failed"
+    exit 1
+  fi
+}
+behind_pid=
+trap 'if [ -n "$behind_pid" ]; then kill -- "-$behind_pid" 2>/dev/null || true; fi' EXIT
+
 echo "== build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELA_WERROR=ON -DVELA_TESTS=ON >/dev/null
 cmake --build build -j "$jobs"
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=ON -DVELA_WERROR=ON -DVELA_TESTS=ON >/dev/null
+build_behind build-sanitize/build.log build-sanitize -j "$jobs"
 # The quick tier first, so that a broken unit answers within a minute; then
 # the rest, the longest tests first (their cost in tests/CMakeLists.txt).
 ctest --test-dir build --output-on-failure -j "$jobs" -L quick | tee build/ctest.log
 ctest --test-dir build --output-on-failure -j "$jobs" -LE quick | tee -a build/ctest.log
 
-echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=ON -DVELA_WERROR=ON -DVELA_TESTS=ON >/dev/null
-cmake --build build-sanitize -j "$jobs"
+echo "== test with AddressSanitizer and UndefinedBehaviorSanitizer (built during the tests above)"
+wait_for_build
+cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVELA_WERROR=ON >/dev/null
+build_behind build-release/build.log build-release -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j "$jobs" | tee build-sanitize/ctest.log
 
-echo "== build Release and make the product archive"
-cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVELA_WERROR=ON >/dev/null
-cmake --build build-release -j "$jobs"
+echo "== make the product archive of the Release build (built during the tests above)"
+wait_for_build
 (cd build-release && cpack)
+
+if [ -f fuzz/CMakeLists.txt ]; then
+  CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DVELA_FUZZ=ON -DVELA_WERROR=ON >/dev/null
+  build_behind build-fuzz/build.log build-fuzz -j "$jobs" --target vela_fuzzers
+fi
 
 echo "== make the shipped archive in a Debian 11 root and try it on Debian 11, 12 and 13"
 # The recipe checks what the archive's setup needs of a host and fails on
@@ -57,9 +88,8 @@ archive=$(VELA_RELEASE_CLANG=1 bash scripts/release.sh | tail -n 1)
 bash scripts/release-matrix.sh "$archive" build | tee build/release-matrix.log
 
 if [ -f fuzz/CMakeLists.txt ]; then
-  echo "== fuzz the parsers of outside text"
-  CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DVELA_FUZZ=ON -DVELA_WERROR=ON >/dev/null
-  cmake --build build-fuzz -j "$jobs" --target vela_fuzzers
+  echo "== fuzz the parsers of outside text (built during the stage above)"
+  wait_for_build
   bash fuzz/run-all.sh build-fuzz/fuzz
 fi
 

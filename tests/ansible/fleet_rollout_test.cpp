@@ -18,6 +18,7 @@
 #include "sandbox/fleet.h"
 #include "sandbox/preview_check.h"
 #include "sandbox/upgrade_scenario.h"
+#include "text_checks.h"
 
 namespace {
 
@@ -25,14 +26,6 @@ constexpr const char* kLogs = Fleet::kLogs;
 constexpr const char* kWaves = "-e vela_waves=[1,2,3] ";
 const std::vector<std::string> kHosts = {"ps1", "ps2", "ps3", "ps4", "ps5"};
 const std::vector<std::string> kThirdWave = {"ps4", "ps5"};
-
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-size_t countOf(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
 
 // Each host's "changed=N failed=N" from the play recap.
 std::map<std::string, std::string> recapOf(const std::string& out) {

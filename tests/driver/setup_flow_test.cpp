@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sandbox/sandbox_host.h"
+#include "text_checks.h"
 
 namespace {
 
@@ -13,21 +14,6 @@ const std::string kSetup = "/opt/tam/bin/setup";
 // A CUPS host as far as the environment tells, so no process probes run.
 RunOptions cupsHost(std::string stdinText = "", std::string cwd = "/") {
   return {.stdinText = std::move(stdinText), .env = {"KORLPMODE=CUPS"}, .cwd = std::move(cwd)};
-}
-
-std::size_t countOf(const std::string& text, const std::string& part) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
-// Each part must follow the one before.
-void expectInOrder(const std::string& text, const std::vector<std::string>& parts) {
-  std::size_t at = 0;
-  for (const std::string& part : parts) {
-    ASSERT_NE(at = text.find(part, at), std::string::npos) << "missing in order: " << part << "\n--- in:\n" << text;
-    at += part.size();
-  }
 }
 
 class SetupFlow : public testing::Test {
@@ -184,7 +170,6 @@ TEST(SetupFlowRestart, OnlyAChangeCupsReadsRestartsIt) {
       {"-r without backups", [&] { host.remove("/etc/cups/lab1.ppd.rpmsave"); }, {"-r"}, false, false},
       {"-d", [] {}, {"-d"}, false, true},
   };
-  const auto has = [](const std::string& text, const std::string& part) { return countOf(text, part) > 0; };
   for (const auto& run : runs) {
     SCOPED_TRACE(run.what);
     run.before();

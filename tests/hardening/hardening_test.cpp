@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "sandbox/sandbox_host.h"
+#include "text_checks.h"
 
 namespace {
 
@@ -18,10 +19,8 @@ std::string oldPPD() {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 bool isNewPPD(const std::string& text) {
-  return contains(text, "*FileVersion: \"4.0.5\"") && text.ends_with("*% End of the Marlo printer description\n");
+  return has(text, "*FileVersion: \"4.0.5\"") && text.ends_with("*% End of the Marlo printer description\n");
 }
 
 // The product in /opt/tam, queue lab1, a stub systemctl for restarts, stubs for touch and id to catch calls.
@@ -45,12 +44,6 @@ void expectUpdated(SandboxHost& host, const std::string& queue, const std::strin
 }
 
 const std::string kFinished = "Finishing Vela 4.0-0 installation";
-
-// Each of lines in report, each after the one before.
-void expectInOrder(const std::string& report, const std::vector<std::string>& lines) {
-  std::size_t at = 0;
-  for (const std::string& line : lines) EXPECT_NE(at = report.find(line, at), std::string::npos) << line << report;
-}
 
 // Something on port 631 that is no working scheduler, answering each connection as its mode says: an
 // endless HTTP header line, an empty HTTP answer, or (silent) none at all. The request is read first,
@@ -96,8 +89,8 @@ TEST(Hardening, HostileNamesReachCommandsAsOneWord) {
   host->startBackground({"/usr/bin/perl", "-e", "$0 = shift; sleep 1000", "/usr/sbin/cupsd -l"});
   const RunResult result = host->run({"/opt/tam/bin/setup"}, asAdministrator({"VELAINFO=/srv/info"}));
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_TRUE(contains(host->readFile(dir + "/velaInfo4.0"), "USRDIR          " + dir + "\n")) << host->log();
-  EXPECT_FALSE(contains(host->log(), "Printer : .vela-new-")) << host->log();
+  EXPECT_TRUE(has(host->readFile(dir + "/velaInfo4.0"), "USRDIR          " + dir + "\n")) << host->log();
+  EXPECT_FALSE(has(host->log(), "Printer : .vela-new-")) << host->log();
   for (const std::string& queue : queues) expectUpdated(*host, queue, cups);
   // The uninstall script removes that directory and runs nothing else.
   const RunResult removed = host->run({"/bin/sh", dir + "/etc/UNINSTALLVELA"}, {.stdinText = "yes\n"});
@@ -121,13 +114,13 @@ TEST(Hardening, PlantedLinksAtPredictableTemporaryNamesAreNotFollowed) {
   host->writeFile("/opt/tam/velaInfo2.0", "#\n# Vela 2.0 Information File\n#\nUSRDIR          /opt/tam\n");
   // Without KORLPMODE and without a scheduler every process probe runs, and "lpd -V".
   EXPECT_EQ(host->run({"/opt/tam/bin/setup"}, asAdministrator({})).status, 0);
-  EXPECT_TRUE(contains(host->log(), "System Scheduler = Unknown\n")) << host->log();
+  EXPECT_TRUE(has(host->log(), "System Scheduler = Unknown\n")) << host->log();
   // Entries of the directory to archive that tar would read as options, the second running x.sh.
   const std::string log = host->log(), ppdDir = log.substr(log.rfind("PPD installation dir: ") + 22);
   for (const char* name : {"--checkpoint=1", "--checkpoint-action=exec=sh x.sh", "x.sh"})
     host->writeFile(ppdDir.substr(0, ppdDir.find('\n')) + "/" + name, "touch /PWNED\n");
   EXPECT_EQ(host->run({"/opt/tam/bin/setup"}, asAdministrator()).status, 0);
-  EXPECT_TRUE(contains(host->log(), "To: /var/tmp/VelaPPDFiles4.0-5.tar.\n")) << host->log();
+  EXPECT_TRUE(has(host->log(), "To: /var/tmp/VelaPPDFiles4.0-5.tar.\n")) << host->log();
   EXPECT_FALSE(host->isSymlink("/var/tmp/VelaPPDFiles4.0-5.tar") || host->exists("/PWNED"));
   EXPECT_EQ(host->shell("tar tf /var/tmp/VelaPPDFiles4.0-5.tar").out,
             "--checkpoint-action=exec=sh x.sh\n--checkpoint=1\nx.sh\n");

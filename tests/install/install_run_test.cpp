@@ -7,6 +7,7 @@
 
 #include "sandbox/preview_check.h"
 #include "sandbox/sandbox_host.h"
+#include "text_checks.h"
 
 namespace {
 
@@ -24,15 +25,6 @@ std::string runSetup(SandboxHost& host, const std::vector<std::string>& argv = {
   host.run(argv, {.env = {"KORLPMODE=CUPS"}});
   return host.log();
 }
-
-// Every text of parts found in log, each after the one before.
-void expectInOrder(const std::string& log, const std::vector<std::string>& parts) {
-  std::size_t from = 0;
-  for (const std::string& part : parts)
-    ASSERT_NE(from = log.find(part, from), std::string::npos) << "missing, or out of order: \"" << part << "\" in:\n" << log;
-}
-
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The PPD installation directory the run settled on, from its last log line.
 std::string ppdInstallDirOf(const std::string& log) {

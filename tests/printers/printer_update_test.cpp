@@ -12,6 +12,7 @@
 #include "printers/model_table.h"
 #include "printers/printer_update.h"
 #include "sandbox/sandbox_host.h"
+#include "text_checks.h"
 
 namespace {
 
@@ -23,12 +24,6 @@ std::string readWholeFile(const std::string& path) {
 const std::string kCandidates = "/usr/share/ppd/marlo";
 const std::string kOld = readWholeFile(VELA_SOURCE_DIR "/tests/printers/fixtures/tessel_old.ppd");
 const std::string kNew = readWholeFile(VELA_SOURCE_DIR "/tests/printers/fixtures/tessel_new.ppd");
-
-int countOf(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
 
 std::string withModel(std::string ppd, const char* m) { return ppd.replace(ppd.find("Tessel 1200dn PCL\""), 17, m); }
 
@@ -126,7 +121,7 @@ TEST(GetInfoPrinters, ReadsThePrintersBlock) {
 TEST(PrinterUpdate, AsksForEachQueue) {
   REQUIRE_SANDBOX();
   // answers, questions asked, queues updated, restarts
-  const std::tuple<const char*, int, long, std::size_t> cases[] = {
+  const std::tuple<const char*, std::size_t, long, std::size_t> cases[] = {
       {"n\ny\ny\n", 3, 2, 1}, {"all\n", 1, 3, 1}, {"break\n", 1, 0, 0}, {"maybe\nno\nno\n", 3, 1, 1}};
   for (const auto& [answers, questions, updated, restarts] : cases) {
     SandboxHost host;

@@ -91,8 +91,9 @@ TEST(ParseDefaultLine, TakesKeywordAndFirstValueWordWithinTheirLimits) {
   EXPECT_EQ(value, std::string(79, 'v'));
 }
 
-// No newline at the end, a line of 1,000 characters, NUL bytes; 10,000 options. No time bound: libcups'
-// PPD reader is quadratic in the option count, and a loaded CI host made any bound flaky.
+// No newline at the end, a line of 1,000 characters, NUL bytes; 3,000 options, more than any real PPD
+// has. No time bound: libcups' PPD reader is quadratic in the option count (the sanitizers' allocator
+// more so), and a loaded CI host made any bound flaky.
 TEST(ProcessNewPPD, UntidyAndHugeInput) {
   const std::string open = "*OpenUI *PageSize: PickOne\n*PageSize Letter: \"\"\n";
   OptionList list;
@@ -102,8 +103,6 @@ TEST(ProcessNewPPD, UntidyAndHugeInput) {
                               std::string("*PageSize A4: \"x\0y\"\n*CloseUI: *PageSize\n", 40), "", list);
   EXPECT_TRUE(out.find("*DefaultPageSize: Letter\n") == open.size() && out.ends_with("*CloseUI: *PageSize\n") &&
               out.find('\0') == std::string::npos) << out;
-  // 3000 options, more than any real PPD has: libcups grows its tables an
-  // entry at a time, which the sanitizers' allocator makes quadratic.
   std::string oldPPD = "*PPD-Adobe: \"4.3\"\n", newPPD;
   for (int i = 0; i < 3000; ++i) {
     const std::string o = "Opt" + std::to_string(i), choices = "\n*" + o + " A: \"\"\n*" + o + " B: \"\"\n*CloseUI: *" + o + "\n";

@@ -34,11 +34,14 @@ groff -man -ww -z product/etc/setup.8
 # before them run: behaviour tests spend much of their time waiting on
 # schedulers, jobs and timeouts, and a build niced to 19 takes only the CPU
 # that they leave. Its output goes to a log, shown when it fails; a session
-# of its own, so that a run that stops early stops the build too.
+# of its own, so that a run that stops early stops the build too. Where the
+# kernel groups the processes of a session for its scheduler (autogroup),
+# the group is niced as well, or the build would take half the CPU.
 build_behind() {  # log, then the arguments of cmake --build
   local log=$1
   shift
-  setsid --wait nice -n 19 cmake --build "$@" >"$log" 2>&1 &
+  setsid --wait sh -c 'echo 19 >/proc/self/autogroup 2>/dev/null; exec nice -n 19 cmake --build "$@"' \
+    build_behind "$@" >"$log" 2>&1 &
   behind_pid=$! behind_log=$log
 }
 wait_for_build() {

@@ -60,7 +60,8 @@ trap 'if [ -n "$behind_pid" ]; then kill -- "-$behind_pid" 2>/dev/null || true; 
 echo "== build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELA_WERROR=ON -DVELA_TESTS=ON >/dev/null
 cmake --build build -j "$jobs"
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=ON -DVELA_WERROR=ON -DVELA_TESTS=ON >/dev/null
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=ON -DVELA_WERROR=ON -DVELA_TESTS=ON \
+  -DVELA_DEMO_AND_BENCH=OFF >/dev/null
 build_behind build-sanitize/build.log build-sanitize -j "$jobs"
 # The quick tier first, so that a broken unit answers within a minute; then
 # the rest, the longest tests first (their cost in tests/CMakeLists.txt).

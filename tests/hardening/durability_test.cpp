@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -26,12 +26,23 @@ std::string dirName(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The calls of a trace written by strace -f -y that matter here, in their order. A call that another
-// process interrupted comes in two lines, "<unfinished ...>" and "<... resumed>", joined first. The
-// processes setup runs name absolute paths; a relative one matches no sync and so shows as not durable.
+// The quoted strings of a call's arguments as strace prints them, escapes kept.
+std::vector<std::string> quotedTexts(const std::string& args) {
+  std::vector<std::string> texts;
+  for (std::size_t at = args.find('"'); at != std::string::npos; at = args.find('"', at + 1)) {
+    std::string text;
+    for (++at; at < args.size() && args[at] != '"'; ++at) text += args[at] == '\\' ? args.substr(at++, 2) : args.substr(at, 1);
+    texts.push_back(text);
+  }
+  return texts;
+}
+
+// The calls of a trace written by strace -f -y that matter here, in their order: "PID name(args) = N"
+// with a path after N when it is a descriptor. A call that another process interrupted comes in two
+// lines, "<unfinished ...>" and "<... resumed>", joined first. Read by hand: std::regex recurses per
+// character and overflows the stack on the long lines of an execve. The processes setup runs name
+// absolute paths; a relative one matches no sync and so shows as not durable.
 std::vector<TracedCall> tracedCalls(const std::string& trace) {
-  static const std::regex call(R"(^(\d+) +(\w+)\((.*)\) += (\d+)(<([^>]*)>)?)"), fd(R"(^\d+<([^>]*)>)"),
-      text(R"re("((?:[^"\\]|\\.)*)")re");
   std::vector<TracedCall> calls;
   std::map<std::string, std::string> unfinished;
   std::set<std::string> copying;
@@ -45,11 +56,18 @@ std::vector<TracedCall> tracedCalls(const std::string& trace) {
     }
     if (resumed != std::string::npos && unfinished.count(pid) != 0)
       line = unfinished.extract(pid).mapped() + line.substr(resumed + 9);
-    std::smatch m;
-    if (!std::regex_search(line, m, call)) continue;
-    const std::string name = m[2], args = m[3], fdPath = m[6];
-    std::vector<std::string> texts;
-    for (std::sregex_iterator it(args.begin(), args.end(), text), end; it != end; ++it) texts.push_back((*it)[1]);
+    // strace pads the ") = N" of short calls with spaces.
+    const std::size_t open = line.find('(', pid.size()), result = line.rfind(" = ");
+    const std::size_t close = result == std::string::npos ? result : line.find_last_not_of(' ', result);
+    if (open == std::string::npos || close == std::string::npos || close <= open || line[close] != ')' ||
+        !std::isdigit(line[result + 3]) || pid.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    const std::size_t nameAt = line.find_first_not_of(' ', pid.size());
+    const std::string name = line.substr(nameAt, open - nameAt), args = line.substr(open + 1, close - open - 1);
+    const std::size_t pathAt = line.find('<', result), pathEnd = line.find('>', pathAt);
+    const std::string fdPath = pathAt == std::string::npos || pathEnd == std::string::npos
+                                   ? "" : line.substr(pathAt + 1, pathEnd - pathAt - 1);
+    const std::vector<std::string> texts = quotedTexts(args);
     if (name == "execve" && !texts.empty()) {
       if (texts[0].ends_with("/cp")) copying.insert(pid);
       if (args.find("restart cups") != std::string::npos || args.find("cups restart") != std::string::npos)
@@ -60,8 +78,10 @@ std::vector<TracedCall> tracedCalls(const std::string& trace) {
     } else if (name == "openat" && copying.count(pid) != 0 && !fdPath.empty() &&
                (args.find("O_WRONLY") != std::string::npos || args.find("O_RDWR") != std::string::npos)) {
       calls.push_back({TracedCall::kWritten, fdPath});
-    } else if ((name == "fsync" || name == "fdatasync" || name == "syncfs") && std::regex_search(args, m, fd)) {
-      calls.push_back({name == "syncfs" ? TracedCall::kFsSync : TracedCall::kDirSync, m[1]});
+    } else if ((name == "fsync" || name == "fdatasync" || name == "syncfs") && args.find('<') != std::string::npos &&
+               args.ends_with(">")) {
+      const std::string synced = args.substr(args.find('<') + 1, args.size() - args.find('<') - 2);
+      calls.push_back({name == "syncfs" ? TracedCall::kFsSync : TracedCall::kDirSync, synced});
     } else if (name == "sync") {
       calls.push_back({TracedCall::kFsSync, "/"});
     }

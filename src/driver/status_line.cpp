@@ -2,10 +2,11 @@
 // replaced by streams whose writes pass one clearing point: under one lock
 // the line is erased ("\r" and erase to the end of the line) before the bytes
 // go out, and it is drawn again by a refresher thread, at most ten times a
-// second, once the cursor stands at the start of a line. A host command's
-// own output comes back through a pipe to the same clearing point. The
-// refresher only ever holds that lock and never touches stdio, and a fork
-// waits until it has let the lock go, so a child never inherits it held.
+// second, once the cursor stands at the start of a line; a new step is drawn
+// at once. A host command's own output comes back through a pipe to the same
+// clearing point. The refresher only ever holds that lock and never touches
+// stdio, and a fork waits until it has let the lock go, so a child never
+// inherits it held.
 #include "driver/status_line.h"
 
 #include <fcntl.h>
@@ -264,21 +265,27 @@ void showStep(std::string_view what, std::size_t n, std::size_t total, std::stri
   Line& l = line();
   if (!l.running) return;
   std::lock_guard<std::mutex> guard(l.lock);
-  if (l.what != what || l.printing >= 0) l.stepStart = Clock::now();
+  const bool newStep = l.what != what || l.printing >= 0;
+  if (newStep) l.stepStart = Clock::now();
   l.what = what;
   l.n = n;
   l.total = total;
   l.detail = detail;
   l.printing = -1;
+  // A step shows at once, however soon the next follows: the tick alone
+  // would skip one that ends within it.
+  if (newStep) drawLocked(l);
 }
 
 void showPrintingWait(int printing, unsigned boundSeconds) {
   Line& l = line();
   if (!l.running) return;
   std::lock_guard<std::mutex> guard(l.lock);
-  if (l.printing < 0) l.stepStart = Clock::now();
+  const bool newStep = l.printing < 0;
+  if (newStep) l.stepStart = Clock::now();
   l.printing = printing < 0 ? 0 : printing;
   l.bound = boundSeconds;
+  if (newStep) drawLocked(l);
 }
 
 void statusAfterAnswer() {

@@ -30,8 +30,10 @@ mkdir -p "$here/findings"
 shopt -s nullglob
 targets=("$bin_dir"/*_fuzzer)
 [ ${#targets[@]} -gt 0 ] || { echo "fuzz: no targets in $bin_dir" >&2; exit 1; }
-status=0
-for target in "${targets[@]}"; do
+
+# One target: prints its closing line, or the tail of its log and fails.
+fuzz_one() {
+  local target=$1 name runs work scratch inputs status=0
   name=$(basename "$target")
   runs=$(runs_of "$name")
   work=$(mktemp -d)
@@ -51,9 +53,27 @@ for target in "${targets[@]}"; do
       "$(grep -o 'DONE.*corp: [^ ]*' "$work.log" | tr -s ' \t' ' ')"
   else
     tail -n 60 "$work.log"
-    echo "fuzz: $name found a fault" >&2
+    echo "fuzz: $name found a fault"
     status=1
   fi
   rm -rf "$work" "$work.log" "$scratch"
+  return $status
+}
+
+# As many targets at once as there are CPUs: each is one process, and what
+# each tries depends on its seed alone. Their reports follow in name order.
+results=$(mktemp -d)
+trap 'rm -rf -- "$results"' EXIT
+for target in "${targets[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do wait -n || true; done
+  name=$(basename "$target")
+  { fuzz_one "$target" || touch "$results/$name.failed"; } >"$results/$name" 2>&1 &
+done
+wait
+status=0
+for target in "${targets[@]}"; do
+  name=$(basename "$target")
+  cat "$results/$name"
+  if [ -e "$results/$name.failed" ]; then status=1; fi
 done
 exit $status

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # The whole test run: installs what is needed, builds the installer and its
-# tests, and runs every test with CTest; then builds and runs the suite again
-# with AddressSanitizer and UndefinedBehaviorSanitizer (a sample of the PPD
-# corpora, no fleet), builds the Release
-# type and the product archive from it, makes the shipped archive in a
-# Debian 11 root and tries it on Debian 11, 12 and 13, and runs each fuzz target on its
-# committed inputs and then on a fixed number of inputs from a fixed seed, so
-# the same tree always gives the same result. Every build treats warnings
+# tests as the Release type, and runs every test with CTest (one of them makes
+# the product archive); then builds and runs the suite again with
+# AddressSanitizer and UndefinedBehaviorSanitizer (a sample of the PPD
+# corpora, no fleet), makes the shipped archive in a Debian 11 root and tries
+# it on Debian 11, 12 and 13, and runs each fuzz target on its committed
+# inputs and then on a fixed number of inputs from a fixed seed, so the same
+# tree always gives the same result. Every build treats warnings
 # as errors. Behaviour tests need root (namespaces, mounts). The roll-out
 # playbook and its role pass ansible-lint first.
 set -euo pipefail
@@ -58,7 +58,7 @@ behind_pid=
 trap 'if [ -n "$behind_pid" ]; then kill -- "-$behind_pid" 2>/dev/null || true; fi' EXIT
 
 echo "== build and test"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELA_WERROR=ON -DVELA_TESTS=ON >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVELA_WERROR=ON -DVELA_TESTS=ON >/dev/null
 cmake --build build -j "$jobs"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=ON -DVELA_WERROR=ON -DVELA_TESTS=ON \
   -DVELA_DEMO_AND_BENCH=OFF >/dev/null
@@ -70,19 +70,12 @@ ctest --test-dir build --output-on-failure -j "$jobs" -LE quick | tee -a build/c
 
 echo "== test with AddressSanitizer and UndefinedBehaviorSanitizer (built during the tests above)"
 wait_for_build
-cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVELA_WERROR=ON >/dev/null
-build_behind build-release/build.log build-release -j "$jobs"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-sanitize --output-on-failure -j "$jobs" | tee build-sanitize/ctest.log
-
-echo "== make the product archive of the Release build (built during the tests above)"
-wait_for_build
-(cd build-release && cpack)
-
 if [ -f fuzz/CMakeLists.txt ]; then
   CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DVELA_FUZZ=ON -DVELA_WERROR=ON >/dev/null
   build_behind build-fuzz/build.log build-fuzz -j "$jobs" --target vela_fuzzers
 fi
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-sanitize --output-on-failure -j "$jobs" | tee build-sanitize/ctest.log
 
 echo "== make the shipped archive in a Debian 11 root and try it on Debian 11, 12 and 13"
 # The recipe checks what the archive's setup needs of a host and fails on
@@ -92,7 +85,7 @@ archive=$(VELA_RELEASE_CLANG=1 bash scripts/release.sh | tail -n 1)
 bash scripts/release-matrix.sh "$archive" build | tee build/release-matrix.log
 
 if [ -f fuzz/CMakeLists.txt ]; then
-  echo "== fuzz the parsers of outside text (built during the stage above)"
+  echo "== fuzz the parsers of outside text (built during the sanitizer tests)"
   wait_for_build
   bash fuzz/run-all.sh build-fuzz/fuzz
 fi

@@ -17,9 +17,7 @@
 
 namespace {
 
-struct Merged {
-  std::string ppd, log;
-};
+struct Merged { std::string ppd, log; };
 
 // processNewPPD over newPPD with the old defaults of oldPPD (none when empty): the merged PPD, and its log
 // (stderr while no log is open) followed by a "decision:" line for each decision as the run's report tells it.
@@ -166,12 +164,9 @@ TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
   const std::string fits = "Custom." + std::string(230, '7'), tooLong = "Custom." + std::string(231, '7');
   std::string unspaced = ppdOf({"UserCode=" + tooLong + ":None", "Password=" + fits + ":None"}, custom);
   for (std::size_t at; (at = unspaced.find(": Custom.")) != std::string::npos;) unspaced.erase(at + 1, 1);
-  const struct {
-    std::string oldPPD, newPPD;
-    // "Keyword=Value": the output's default line; "*...": in the output, "!...": not in it; "log:..." and
-    // "decision:...": in the log.
-    std::vector<std::string> checks;
-  } cases[] = {
+  // Checks: "Keyword=Value" the output's default line; "*..." in the output, "!..." not in it; "log:..." and
+  // "decision:..." in the log.
+  const struct { std::string oldPPD, newPPD; std::vector<std::string> checks; } cases[] = {
       {ppdOf({"JCLEconomode=On:On,Off", "PageSize=Custom.300x400:A4,Letter", "UserCode=Custom.M\xfcller:None",
               "Password=Custom.1234:None", "Pin=Custom.12\x01\x1c" "34:None", "MediaType=Glossy:Plain,Glossy", duplex},
              customSize + custom + customPin),

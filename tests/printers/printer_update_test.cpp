@@ -70,7 +70,9 @@ std::string queuePPD(const std::string& modelLine, std::map<int, std::string> li
   return text;
 }
 
-TEST(GetInstalledPrinters, ListsOnlyCurrentProductPPDs) {
+// Only current product PPDs are listed as queues; a queue keeps its PPD when there is no new PPD of its model,
+// when the candidate does not decompress or when /tmp is too small for the merged PPD.
+TEST(PrinterUpdate, ListsProductQueuesAndKeepsThoseWithoutUsableNewPPD) {
   REQUIRE_SANDBOX();
   SandboxHost host;
   const std::string corvane = "*ModelName: \"Marlo Corvane C210dn PS\"", longName(200, 'q');
@@ -83,14 +85,28 @@ TEST(GetInstalledPrinters, ListsOnlyCurrentProductPPDs) {
                  {"v2.ppd", queuePPD(corvane, {{3, "*% Vela version: 2"}})},
                  {"acme.ppd", queuePPD("*ModelName: \"Acme Writer 9 PS\"")},
                  {"nopdl.ppd", queuePPD("*ModelName: \"Marlo Corvane C210dn\"")},
-                 {"longmodel.ppd", queuePPD("*ModelName: \"Marlo Corvane C210dn " + std::string(270, 'x') + " PS\"")}});
-  EXPECT_EQ(update(host), "6 1");  // these five and lab1.ppd.O (below): none of the others
-  const std::string log = host.log(), report = log.substr(0, log.find("List of Marlo PPD files to install: 6.\n"));
+                 {"longmodel.ppd", queuePPD("*ModelName: \"Marlo Corvane C210dn " + std::string(270, 'x') + " PS\"")},
+                 {"nomodel.ppd", withModel(kOld, "Tessel 1400dn PCL")},
+                 {"broken.ppd", withModel(kOld, "Tessel 2100dn PCL")}, {"tight.ppd", kOld}});
+  host.writeFile(kCandidates + "/tessel2100.ppd.gz", withModel(kNew, "Tessel 2100dn PCL"));
+  host.remove(kCandidates + "/tessel1200.ppd.gz");
+  host.writeFile(kCandidates + "/tessel1200.ppd", kNew + "*% " + std::string(7000, '.') + "\n");
+  ASSERT_EQ(host.shell("mount -t tmpfs -o size=16k tmpfs /tmp").status, 0);
+  EXPECT_EQ(update(host), "9 1");  // the five below, lab1.ppd.O and the three kept ones: none of the others
+  const std::string log = host.log(), report = log.substr(0, log.find("List of Marlo PPD files to install: 9.\n"));
   const std::string listed[] = {"lab1", "zero-then-one", "crlf", "untidy", longName.substr(0, 79)};
-  for (const std::string& queue : listed) EXPECT_NE(report.find("Printer : " + queue + ".\n"), std::string::npos) << queue;
-  EXPECT_NE(report.find("Printer : lab1.\n\tPPD File: /etc/cups/ppd/lab1.ppd.O.\n\tModel   : \"Marlo Tessel 2100dn PCL\".\n"
-                        "\tMarlo ID: " + std::to_string(findModelId("Tessel 2100dn")) + ".\n\tPDL     : PCL.\n"), std::string::npos);
-  EXPECT_NE(report.find("\tPPD File: /etc/cups/ppd/" + longName + ".ppd.\n"), std::string::npos);
+  for (const std::string& queue : listed) EXPECT_TRUE(has(report, "Printer : " + queue + ".\n")) << queue;
+  EXPECT_TRUE(has(report, "Printer : lab1.\n\tPPD File: /etc/cups/ppd/lab1.ppd.O.\n\tModel   : \"Marlo Tessel 2100dn "
+                          "PCL\".\n\tMarlo ID: " + std::to_string(findModelId("Tessel 2100dn")) + ".\n\tPDL     : PCL.\n"));
+  EXPECT_TRUE(has(report, "\tPPD File: /etc/cups/ppd/" + longName + ".ppd.\n"));
+  for (const auto& [file, model] : {std::pair{"nomodel", "Tessel 1400dn PCL"}, {"broken", "Tessel 2100dn PCL"},
+                                     {"tight", "Tessel 1200dn PCL"}})
+    EXPECT_EQ(host.readFile("/etc/cups/ppd/" + std::string(file) + ".ppd"), withModel(kOld, model)) << file;
+  for (const char* line : {"PPD NOT FOUND!\nCopying  to /etc/cups/ppd/nomodel.ppd: result=-1\n",
+                           "Problem decompressing: /tmp/korin", "Copying  to /etc/cups/ppd/broken.ppd: result=-1\n",
+                           "Problem writing: /tmp/korot", "Copying  to /etc/cups/ppd/tight.ppd: result=-1\n"})
+    EXPECT_TRUE(has(log, line)) << line << "\n---\n" << log;
+  EXPECT_EQ(host.listDir("/tmp"), std::vector<std::string>{});
 }
 
 // The block after "%%KORBLOCK_PRINTERS_BEGIN" up to its end marker or the file's end: "result counter" names.
@@ -103,8 +119,8 @@ TEST(GetInfoPrinters, ReadsThePrintersBlock) {
       {"%%KORBLOCK_PRINTERS_BEGIN \nlab1\r\nlab2", "1 2\nlab1\r\nlab2\n"},
       {"%%KORBLOCK_USERS_BEGIN\nroot\n", "0 42\nold\n"},
   };
+  SandboxHost host;
   for (const auto& [content, expected] : cases) {
-    SandboxHost host;
     host.writeFile("/opt/tam/velaInfo4.0", content);
     EXPECT_EQ(insideText(host, [] {
       settings().printerCount = 42;
@@ -131,29 +147,6 @@ TEST(PrinterUpdate, AsksForEachQueue) {
     EXPECT_EQ(std::ranges::count_if(host.listDir("/etc/cups"), [](auto& f) { return f.ends_with(".rpmsave"); }), updated);
     EXPECT_EQ(host.stubCalls("/usr/bin/systemctl").size(), restarts) << answers;
   }
-}
-
-// No new PPD of the model, a candidate that does not decompress, a /tmp too small for the merged PPD.
-TEST(PrinterUpdate, QueueWithoutUsableNewPPDKeepsItsPPD) {
-  REQUIRE_SANDBOX();
-  SandboxHost host;
-  prepare(host, {{"nomodel.ppd", withModel(kOld, "Tessel 1400dn PCL")},
-                 {"broken.ppd", withModel(kOld, "Tessel 2100dn PCL")}, {"lab1.ppd", kOld}});
-  host.writeFile(kCandidates + "/tessel2100.ppd.gz", withModel(kNew, "Tessel 2100dn PCL"));
-  host.remove(kCandidates + "/tessel1200.ppd.gz");
-  host.writeFile(kCandidates + "/tessel1200.ppd", kNew + "*% " + std::string(7000, '.') + "\n");
-  ASSERT_EQ(host.shell("mount -t tmpfs -o size=16k tmpfs /tmp").status, 0);
-  EXPECT_EQ(update(host), "3 1");
-
-  for (const auto& [file, model] : {std::pair{"nomodel", "Tessel 1400dn PCL"}, {"broken", "Tessel 2100dn PCL"},
-                                     {"lab1", "Tessel 1200dn PCL"}})
-    EXPECT_EQ(host.readFile("/etc/cups/ppd/" + std::string(file) + ".ppd"), withModel(kOld, model)) << file;
-  const std::string log = host.log();
-  for (const char* line : {"PPD NOT FOUND!\nCopying  to /etc/cups/ppd/nomodel.ppd: result=-1\n",
-                           "Problem decompressing: /tmp/korin", "Copying  to /etc/cups/ppd/broken.ppd: result=-1\n",
-                           "Problem writing: /tmp/korot", "Copying  to /etc/cups/ppd/lab1.ppd: result=-1\n"})
-    EXPECT_NE(log.find(line), std::string::npos) << line << "\n---\n" << log;
-  EXPECT_EQ(host.listDir("/tmp"), std::vector<std::string>{});
 }
 
 // setup upgrades a queue of the previous generation (CRLF lines) beside CUPS's older copy lab1.ppd.O, in both

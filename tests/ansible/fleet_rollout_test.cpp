@@ -44,9 +44,8 @@ std::string summaryRows(Fleet& fleet, const std::string& prefix) {
       .out;
 }
 
-// What a host itself has changed since the last call: the product and CUPS (not the files the
-// scheduler rewrites); where no setup may run, its work files, log and report too; where one
-// may, not the de-installation script, which every run writes with its date.
+// What a host itself changed since the last call: the product and CUPS (not what the scheduler rewrites);
+// where no setup may run, its work files, log and report too; where one may, not its dated UNINSTALLVELA.
 std::string changes(SandboxHost& host, bool setupMayRun = false) {
   std::vector<std::string> paths = {"/opt/tam", "/etc/cups", "/usr/bin/korgsfilter"};
   if (!setupMayRun)
@@ -148,6 +147,7 @@ TEST(Fleet, RollOutInWavesStopsAfterTheFailedWaveSummarisesEveryHostAndRestoresO
 
   // The de-installation, answered, removes the canary's product.
   run = fleet.rollOut("-e vela_deinstall=true --limit ps1");
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(recapOf(run.out), "ps1 changed") << run.out;
   EXPECT_TRUE(has(summaryRows(fleet, "fleet-summary"), "ps1 1 changed ")) << run.out;
   EXPECT_FALSE(canary.exists("/opt/tam/bin/setup"));

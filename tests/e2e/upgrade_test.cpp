@@ -73,21 +73,20 @@ class Upgrade : public ::testing::TestWithParam<UpgradeHost> {
  protected:
   void SetUp() override {
     REQUIRE_REAL_CUPS();
-    if (GetParam().suite == "local") {
-      host_.emplace();
-      cups_.emplace(*host_);
-      ASSERT_EQ(prepareUpgradeHost(*host_, *cups_), "");
+    const bool local = GetParam().suite == "local";
+    const std::string root = local ? "/" : rootOf(GetParam().suite);
+    const char* archive = std::getenv("VELA_RELEASE_ARCHIVE");
+    ASSERT_TRUE(local || !(root.empty() || archive == nullptr))
+        << "run by scripts/release-matrix.sh, which names the roots and the archive";
+    cups_.emplace(host_.emplace(root));
+    if (local) {
+      host_->installProduct("/opt/tam");
     } else {
-      const std::string root = rootOf(GetParam().suite);
-      const char* archive = std::getenv("VELA_RELEASE_ARCHIVE");
-      ASSERT_FALSE(root.empty() || archive == nullptr) << "run by scripts/release-matrix.sh, which names the roots and the archive";
-      host_.emplace(root);
-      cups_.emplace(*host_);
       host_->copyIn(archive, "/root/Vela.tar.gz");
       const RunResult unpacked = host_->shell("mkdir -p /opt/tam && tar -xzf /root/Vela.tar.gz -C /opt/tam --no-same-owner");
       ASSERT_EQ(unpacked.status, 0) << unpacked.err;
-      ASSERT_EQ(makeScenarioQueues(*host_, *cups_), "");
     }
+    ASSERT_EQ(makeScenarioQueues(*host_, *cups_), "");
     foreignBefore_ = host_->readFile(kForeignPpd);
     for (const ScenarioQueue& queue : productQueues()) {
       originals_[queue.name] = host_->readFile(ppdOf(queue.name));
@@ -114,20 +113,16 @@ class Upgrade : public ::testing::TestWithParam<UpgradeHost> {
     return run;
   }
 
-  std::map<std::string, QueueOptions> allOptions() {
-    std::map<std::string, QueueOptions> all;
-    for (const std::string& queue : kQueues) all[queue] = cups_->options(queue);
-    return all;
-  }
-
   // Inode, size and modification time to the nanosecond of a product queue's
-  // PPD and backup: a file written again, even with the same bytes, shows here.
+  // PPD and backup (a file written again, even with the same bytes, shows
+  // here), the other maker's PPD and every queue's defaults.
   std::string identities() {
-    std::string all;
+    std::string all = host_->readFile(kForeignPpd);
     for (const ScenarioQueue& queue : productQueues()) {
       for (const std::string& path : {ppdOf(queue.name), backupOf(queue.name)})
         all += path + " " + host_->run({"/usr/bin/stat", "-c", "%i %s %y", path}).out + host_->readFile(path);
     }
+    for (const std::string& queue : kQueues) all += cups_->lpoptions(queue).out;
     return all;
   }
 
@@ -174,11 +169,13 @@ class Upgrade : public ::testing::TestWithParam<UpgradeHost> {
     EXPECT_EQ(cups_->queues(), kQueues);
     EXPECT_EQ(outcomes(upgrade), kAll("updated"));
     const nlohmann::json done = report();
-    EXPECT_TRUE(foretold.at("preview"));
     EXPECT_EQ(fates(foretold), fates(done));
     EXPECT_EQ(done.at("run"), "install");
-    EXPECT_TRUE(done.at("completed") && done.at("changed") && !done.at("preview"));
+    EXPECT_TRUE(foretold.at("preview") && done.at("completed") && done.at("changed") && !done.at("preview"));
     for (const nlohmann::json& q : done.at("queues")) EXPECT_FALSE(q.at("settings").empty()) << q.dump();
+    // lab2 hands PostScript to its device; lab1's jobs go through foomatic-rip
+    // and the product's filter. The PPDs wrap the page in PJL job commands.
+    host_->writeFile("/root/page.txt", "A test page after the Vela upgrade.\n");
     for (const ScenarioQueue& queue : productQueues()) {
       SCOPED_TRACE(queue.name);
       const std::string newPpd = "/opt/tam/ppd/" + queue.ppdSource.substr(queue.ppdSource.rfind('/') + 1) + ".gz";
@@ -191,20 +188,14 @@ class Upgrade : public ::testing::TestWithParam<UpgradeHost> {
         EXPECT_TRUE(options.contains(name) && options.at(name).defaultChoice == value)
             << name << " is not " << value << " in\n" << cups_->lpoptions(queue.name).out;
       }
-    }
-    EXPECT_EQ(host_->readFile(kForeignPpd), foreignBefore_) << "the other maker's PPD was touched";
-    // lab2 hands PostScript to its device; lab1's jobs go through foomatic-rip
-    // and the product's filter. The PPDs wrap the page in PJL job commands.
-    host_->writeFile("/root/page.txt", "A test page after the Vela upgrade.\n");
-    for (const std::string queue : {"lab1", "lab2"}) {
-      SCOPED_TRACE(queue);
-      const RunResult job = cups_->print(queue, "/root/page.txt");
+      const RunResult job = cups_->print(queue.name, "/root/page.txt");
       ASSERT_EQ(job.status, 0) << job.err;
-      ASSERT_TRUE(cups_->waitForJobsDone(queue, 60));
-      const std::string output = std::string(RealCups::kOutputDir) + "/" + queue;
+      ASSERT_TRUE(cups_->waitForJobsDone(queue.name, 60));
+      const std::string output = std::string(RealCups::kOutputDir) + "/" + queue.name;
       ASSERT_TRUE(host_->exists(output)) << "the job never reached the file device";
       EXPECT_NE(host_->readFile(output).find("%!PS"), std::string::npos);
     }
+    EXPECT_EQ(host_->readFile(kForeignPpd), foreignBefore_) << "the other maker's PPD was touched";
     // The summary of each host's upgrade, for the record of the run.
     const std::size_t summary = upgrade.out.find("Queues:");
     ASSERT_NE(summary, std::string::npos) << upgrade.out;
@@ -215,21 +206,16 @@ class Upgrade : public ::testing::TestWithParam<UpgradeHost> {
   // queue's files again and changes no queue's defaults.
   void expectRerunChangesNothing() {
     const std::string before = identities();
-    const std::map<std::string, QueueOptions> options = allOptions();
-    const RunResult again = runSetup();
+    EXPECT_EQ(outcomes(runSetup()), kAll("up-to-date"));
     EXPECT_NE(host_->log().find("Upgrade Mode = 2.\n"), std::string::npos) << host_->log();
-    EXPECT_EQ(outcomes(again), kAll("up-to-date"));
     EXPECT_FALSE(report().at("changed"));
-    EXPECT_EQ(identities(), before) << "a re-run wrote a queue's files again";
-    EXPECT_TRUE(allOptions() == options) << "defaults changed by the second run";
-    EXPECT_EQ(host_->readFile(kForeignPpd), foreignBefore_);
+    EXPECT_EQ(identities(), before) << "a re-run wrote a queue's files again or changed defaults";
   }
 
   // Restore brings back the administrator's PPDs and defaults; a second
   // restore the upgraded ones.
   void expectRestoresSwapBackAndForth() {
-    std::map<std::string, std::string> upgraded;
-    for (const ScenarioQueue& queue : productQueues()) upgraded[queue.name] = host_->readFile(ppdOf(queue.name));
+    for (const ScenarioQueue& queue : productQueues()) upgraded_[queue.name] = host_->readFile(ppdOf(queue.name));
     EXPECT_NE(preview({"-n", "-r"}).out.find("Queues: 0 updated, 0 up to date"), std::string::npos);
     const nlohmann::json foretold = report("/var/log/Vela4.0_PreviewReport.json");
     for (int round = 0; round < 2; ++round) {
@@ -240,14 +226,13 @@ class Upgrade : public ::testing::TestWithParam<UpgradeHost> {
         EXPECT_EQ(fates(foretold), fates(report()));
       }
       for (const auto& [queue, original] : originals_) {
-        EXPECT_EQ(host_->readFile(ppdOf(queue)), round == 0 ? original : upgraded[queue]) << queue;
-        EXPECT_EQ(host_->readFile(backupOf(queue)), round == 0 ? upgraded[queue] : original) << queue;
+        EXPECT_EQ(host_->readFile(ppdOf(queue)), round == 0 ? original : upgraded_[queue]) << queue;
+        EXPECT_EQ(host_->readFile(backupOf(queue)), round == 0 ? upgraded_[queue] : original) << queue;
         if (round == 0) {
           EXPECT_TRUE(cups_->options(queue) == optionsBefore_[queue]) << cups_->lpoptions(queue).out;
         }
       }
     }
-    upgraded_ = upgraded;
   }
 
   // A backup that is missing, a link, a FIFO or no PPD leaves its queue alone.
@@ -264,10 +249,9 @@ class Upgrade : public ::testing::TestWithParam<UpgradeHost> {
       plant();
       const std::string lab1 = host_->readFile(ppdOf("lab1"));
       EXPECT_EQ(outcomes(runSetup({"-r"})).at("lab1"), "not-restored");
-      const nlohmann::json queues = report().at("queues");  // kept: the loop reads into it
-      for (const nlohmann::json& q : queues) {
+      const nlohmann::json done = report();
+      for (const nlohmann::json& q : done.at("queues"))
         EXPECT_TRUE(q.at("queue") != "lab1" || q.value("reason", "").find(why) != std::string::npos) << q.dump();
-      }
       EXPECT_EQ(host_->readFile(ppdOf("lab1")), lab1);
       EXPECT_EQ(host_->readFile(ppdOf("lab2")), host_->readFile(backupOf("lab2")) == originals_["lab2"]
                                                     ? upgraded_["lab2"] : originals_["lab2"]);
@@ -282,15 +266,11 @@ class Upgrade : public ::testing::TestWithParam<UpgradeHost> {
     const std::size_t end = text.find("%%KORBLOCK_PRINTERS_END\n");
     ASSERT_NE(end, std::string::npos) << text;
     host_->writeFile(info, text.insert(end, "lab1\nlab2\n"), host_->mode(info));
-    const RunResult removal = runSetup({"-d"}, "yes\n");
+    runSetup({"-d"}, "yes\n");
+    // The real lpadmin takes "-xlab1" and "-xlab2" at the first attempt: no retries.
     const std::string log = host_->log();
-    for (const char* line : {"Number of Vela printers found: 3.", "Deleting the Vela printer: lab1.",
-                             "Deleting the Vela printer: lab2."})
-      EXPECT_NE(log.find(line), std::string::npos) << line << " missing in\n" << log;
-    // The real lpadmin takes "-xlab1" at the first attempt: no retries.
     const std::regex executing("Executing command:");
     EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), executing), std::sregex_iterator()), 2) << log;
-    EXPECT_NE(removal.err.find("Vela 4.0-0 has been un-installed from the system.\n"), std::string::npos) << removal.err;
     EXPECT_EQ(cups_->queues(), std::vector<std::string>{"other"});
     EXPECT_EQ(host_->readFile(kForeignPpd), foreignBefore_);
     for (const char* gone : {"/etc/cups/ppd/lab1.ppd", "/opt/tam/velaInfo4.0", "/opt/tam/bin", "/opt/tam/ppd",

@@ -126,9 +126,12 @@ TEST(CupsRestartHost, TriesEachServiceManager) {
       {1, {}, bySystemctl + failed + sorry + failed, ""},
       {-1, {}, none + sorry + none, ""},
   };
+  // One host for every case. Each starts with fresh stubs, no record of earlier calls and without the PPDs the
+  // run before installed, so that it changes what CUPS reads and restarts it.
+  SandboxHost host;
+  host.installProduct();
   for (const auto& c : cases) {
-    SandboxHost host;
-    host.installProduct();
+    for (const char* path : {"/var/lib/sandbox-stubs", "/usr/share/ppd/openprinting/tam"}) host.remove(path);
     stubRestart(host, c.systemctl < 0 ? 0 : c.systemctl);
     if (c.systemctl < 0) host.remove("/usr/bin/systemctl");
     for (const char* path : c.others) host.installStub(path);

@@ -126,8 +126,7 @@ TEST(CupsRestartHost, TriesEachServiceManager) {
       {1, {}, bySystemctl + failed + sorry + failed, ""},
       {-1, {}, none + sorry + none, ""},
   };
-  // One host for every case. Each starts with fresh stubs, no record of earlier calls and without the PPDs the
-  // run before installed, so that it changes what CUPS reads and restarts it.
+  // One host for all cases; each starts without earlier calls' records and PPDs, so that its run restarts CUPS.
   SandboxHost host;
   host.installProduct();
   for (const auto& c : cases) {

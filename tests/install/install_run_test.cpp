@@ -26,6 +26,14 @@ std::string runSetup(SandboxHost& host, const std::vector<std::string>& argv = {
   return host.log();
 }
 
+// The product at dir with bin, etc and just the PPD that queue lab1 takes: every further product
+// file would only cost its copy and its place in each listing of the host.
+void productForLab1(SandboxHost& host, const std::string& dir) {
+  for (const std::string part : {"/bin", "/etc", "/ppd/Marlo_Tessel_1200dn-PCL.ppd.gz"})
+    host.copyIn(VELA_PRODUCT_DIR + part, dir + part);
+  host.installSetup(dir + "/bin");
+}
+
 // The PPD installation directory the run settled on, from its last log line.
 std::string ppdInstallDirOf(const std::string& log) {
   const std::size_t at = log.rfind("PPD installation dir: ");
@@ -158,8 +166,9 @@ TEST(InstallRun, PreviewChangesNothingAndItsLogIsTheNextRunsLog) {
   REQUIRE_SANDBOX();
   // upToDate: after the run; velaInfo2.0 stays, so each run converts it again.
   const struct { const char* what; std::function<void(SandboxHost&)> prepare; std::string setup; bool upToDate; } cases[] = {
-      {"new installation from elsewhere", [](SandboxHost& host) { host.remove("/opt"); productInSrv(host); }, kSrvSetup, true},
-      {"upgrade from Vela 2.0", [](SandboxHost& host) { host.installProduct("/opt/tam");
+      {"new installation from elsewhere", [](SandboxHost& host) { host.remove("/opt"); productForLab1(host, "/srv/vela");
+         host.installSetup("/srv/vela"); }, kSrvSetup, true},
+      {"upgrade from Vela 2.0", [](SandboxHost& host) { productForLab1(host, "/opt/tam");
          host.writeFile("/opt/tam/velaInfo2.0", "USRDIR          /opt/tam\n"); }, kSetup, false},
   };
   const std::vector<std::string> stubs = {"/usr/bin/chcon", "/usr/sbin/semodule", "/usr/bin/systemctl", "/usr/bin/tar"};

@@ -129,15 +129,9 @@ TEST(Durability, EveryRenameAndCopyIsSyncedBeforeTheRestartAndTheReport) {
   host.installStub("/usr/bin/systemctl");
   for (const std::string queue : {"lab1", "lab2", "lab3"})
     host.copyIn(VELA_OLD_PPD_DIR "/Marlo_Ardent_110-PCL.ppd", "/etc/cups/ppd/" + queue + ".ppd");
-  const struct {
-    std::vector<std::string> argv;
-    std::string stdinText;
-    std::size_t renames;  // at least
-  } runs[] = {
-      {{"/srv/vela/setup"}, "", 9},
-      {{"/opt/tam/bin/setup", "-r"}, "", 6},
-      {{"/opt/tam/bin/setup", "-d"}, "yes\n", 1},
-  };
+  // Each run with what it is answered and the renames it makes at least.
+  const struct { std::vector<std::string> argv; std::string stdinText; long renames; } runs[] = {
+      {{"/srv/vela/setup"}, "", 9}, {{"/opt/tam/bin/setup", "-r"}, "", 6}, {{"/opt/tam/bin/setup", "-d"}, "yes\n", 1}};
   for (const auto& run : runs) {
     SCOPED_TRACE(run.argv.back());
     std::vector<std::string> argv = {"/usr/bin/strace", "-f", "-y", "-qq", "-s", "4096", "-o", "/root/trace", "-e",
@@ -150,12 +144,11 @@ TEST(Durability, EveryRenameAndCopyIsSyncedBeforeTheRestartAndTheReport) {
     const std::vector<TracedCall> calls = tracedCalls(host.readFile("/root/trace"));
     std::string paths;
     for (const TracedCall& call : calls) paths += dirName(call.path) + "\n" + call.path + "\n";
-    host.writeFile("/root/paths", paths);
     std::map<std::string, std::string> device;
     std::istringstream devices(
-        host.shell("while read -r p; do stat -c '%d %n' -- \"$p\" 2>/dev/null; done < /root/paths").out);
+        host.shell("while read -r p; do stat -c '%d %n' -- \"$p\" 2>/dev/null; done", {.stdinText = paths}).out);
     for (std::string id, path; devices >> id && std::getline(devices >> std::ws, path);) device[path] = id;
-    EXPECT_GE(std::ranges::count(calls, TracedCall::kPlaced, &TracedCall::kind), static_cast<long>(run.renames));
+    EXPECT_GE(std::ranges::count(calls, TracedCall::kPlaced, &TracedCall::kind), run.renames);
     EXPECT_EQ(undurable(calls, device), std::vector<std::string>{}) << host.log();
   }
 }

@@ -62,10 +62,10 @@ while (my $c = $s->accept) {
   close $c;
 })";
 
-// Shell text that starts the peer of /root/peer.pl in mode, without cups-config to ask instead.
+// Shell text that starts that peer in mode, without cups-config to ask instead.
 std::string peerOn631(const std::string& mode) {
-  return "rm /usr/bin/cups-config; setsid perl /root/peer.pl " + mode +
-         " </dev/null >/dev/null 2>&1 & until nc -z 127.0.0.1 631; do sleep 0.1; done";
+  return "cat > /root/peer.pl <<'PEER'\n" + kPeer + "\nPEER\nrm /usr/bin/cups-config; setsid perl /root/peer.pl " +
+         mode + " </dev/null >/dev/null 2>&1 & until nc -z 127.0.0.1 631; do sleep 0.1; done";
 }
 
 }  // namespace
@@ -223,12 +223,12 @@ std::vector<OddHost> oddHosts() {
        "&& " + peerOn631("silent"), 0, true, true,
        {"The HTTP probe of the CUPS version gave up after 5 seconds.\n", "CUPS Version : ", "New installation",
         asking + "no answer within 5 seconds.\n", noScheduler, reset, finished},
-       {{"/root/peer.pl", kPeer}}, {"KORLPMODE=CUPS", "VELAINFO=/srv/fifo"}},
+       {}, {"KORLPMODE=CUPS", "VELAINFO=/srv/fifo"}},
       // A scheduler that does not work is given up as none, before the restart.
-      {peerOn631("long"), 0, true, true, {asking + "the answer is not an HTTP response.\n", noScheduler, reset, finished},
-       {{"/root/peer.pl", kPeer}}},
-      {peerOn631("empty"), 0, true, true, {asking + "the answer is not an IPP response.\n", noScheduler, reset, finished},
-       {{"/root/peer.pl", kPeer}}},
+      {peerOn631("long"), 0, true, true,
+       {asking + "the answer is not an HTTP response.\n", noScheduler, reset, finished}},
+      {peerOn631("empty"), 0, true, true,
+       {asking + "the answer is not an IPP response.\n", noScheduler, reset, finished}},
   };
 }
 
@@ -273,7 +273,6 @@ INSTANTIATE_TEST_SUITE_P(Each, FullDisksAndOddHosts, ::testing::ValuesIn(oddHost
 TEST(Hardening, WedgedSchedulersAreGivenUp) {
   REQUIRE_SANDBOX();
   auto host = productHost();
-  host->writeFile("/root/peer.pl", kPeer);
   ASSERT_EQ(host->shell(peerOn631("silent")).status, 0);
   host->writeFile("/opt/tam/velaInfo4.0", "%%KORBLOCK_GENERAL_BEGIN\nUSRDIR          /opt/tam\n%%KORBLOCK_GENERAL_END\n"
                                         "%%KORBLOCK_PRINTERS_BEGIN\nDefault\nlab1\n%%KORBLOCK_PRINTERS_END\n");

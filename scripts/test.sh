@@ -36,7 +36,8 @@ groff -man -ww -z product/etc/setup.8
 # that they leave. Its output goes to a log, shown when it fails; a session
 # of its own, so that a run that stops early stops the build too. Where the
 # kernel groups the processes of a session for its scheduler (autogroup),
-# the group is niced as well, or the build would take half the CPU.
+# the group is niced as well, or the build would take half the CPU. Once
+# the script waits for the build, it gets the normal priority back.
 build_behind() {  # log, then the arguments of cmake --build
   local log=$1
   shift
@@ -46,6 +47,8 @@ build_behind() {  # log, then the arguments of cmake --build
 }
 wait_for_build() {
   local status=0
+  renice -n 0 -g "$behind_pid" >/dev/null 2>&1 || true
+  echo 0 >"/proc/$behind_pid/autogroup" 2>/dev/null || true
   wait "$behind_pid" || status=$?
   behind_pid=
   if [ "$status" -ne 0 ]; then

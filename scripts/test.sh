@@ -41,14 +41,14 @@ groff -man -ww -z product/etc/setup.8
 build_behind() {  # log, then the arguments of cmake --build
   local log=$1
   shift
-  setsid --wait sh -c 'echo 19 >/proc/self/autogroup 2>/dev/null; exec nice -n 19 cmake --build "$@"' \
+  setsid --wait sh -c 'echo 19 2>/dev/null >/proc/self/autogroup; exec nice -n 19 cmake --build "$@"' \
     build_behind "$@" >"$log" 2>&1 &
   behind_pid=$! behind_log=$log
 }
 wait_for_build() {
   local status=0
   renice -n 0 -g "$behind_pid" >/dev/null 2>&1 || true
-  echo 0 >"/proc/$behind_pid/autogroup" 2>/dev/null || true
+  echo 0 2>/dev/null >"/proc/$behind_pid/autogroup" || true
   wait "$behind_pid" || status=$?
   behind_pid=
   if [ "$status" -ne 0 ]; then

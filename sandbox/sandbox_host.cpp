@@ -499,7 +499,13 @@ std::vector<std::string> SandboxHost::stubCalls(std::string_view path) const {
 
 void SandboxHost::installSetup(std::string_view dir) { copyIn(VELA_SETUP_BINARY, std::string(dir) + "/setup"); }
 
-void SandboxHost::installProduct(std::string_view dir) {
-  copyIn(VELA_PRODUCT_DIR, dir);
-  installSetup(std::string(dir) + "/bin");
+void SandboxHost::installProduct(std::string_view dir, const std::vector<std::string>& ppds) {
+  const std::string to(dir);
+  if (ppds.empty()) {
+    copyIn(VELA_PRODUCT_DIR, to);
+  } else {
+    for (const std::string part : {"/bin", "/etc"}) copyIn(VELA_PRODUCT_DIR + part, to + part);
+    for (const std::string& ppd : ppds) copyIn(VELA_PRODUCT_DIR "/ppd/" + ppd, to + "/ppd/" + ppd);
+  }
+  installSetup(to + "/bin");
 }

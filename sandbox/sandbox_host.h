@@ -72,8 +72,10 @@ class SandboxHost {
 
   // The built setup binary as dir/setup.
   void installSetup(std::string_view dir = "/opt/tam/bin");
-  // The sample product (bin, etc, ppd) laid out under dir, setup included.
-  void installProduct(std::string_view dir = "/opt/tam");
+  // The sample product (bin, etc, ppd) laid out under dir, setup included;
+  // of its PPDs only the named ones when ppds is not empty, as each further
+  // file costs its copy and its place in every listing of the host.
+  void installProduct(std::string_view dir = "/opt/tam", const std::vector<std::string>& ppds = {});
 
   RunResult run(const std::vector<std::string>& argv, const RunOptions& options = {});
   RunResult shell(const std::string& script, const RunOptions& options = {});

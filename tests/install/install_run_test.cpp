@@ -13,18 +13,12 @@ namespace {
 
 constexpr const char* kSetup = "/opt/tam/bin/setup";
 constexpr const char* kSrvSetup = "/srv/vela/setup";
+constexpr const char* kPPD = "Marlo_Tessel_1200dn-PCL.ppd.gz";
 
-// The product at dir with bin, etc and of its PPDs just the one that queue lab1 takes: no test here needs more,
-// and each further file would cost its copy and its place in each listing of the host.
-void productIn(SandboxHost& host, const std::string& dir) {
-  for (const std::string part : {"/bin", "/etc", "/ppd/Marlo_Tessel_1200dn-PCL.ppd.gz"})
-    host.copyIn(VELA_PRODUCT_DIR + part, dir + part);
-  host.installSetup(dir + "/bin");
-}
-
-// The product at /srv/vela with setup beside it: an installation from elsewhere.
+// The product at /srv/vela with setup beside it: an installation from elsewhere. Of the product's PPDs
+// each host holds just the one that queue lab1 takes.
 void productInSrv(SandboxHost& host) {
-  productIn(host, "/srv/vela");
+  host.installProduct("/srv/vela", {kPPD});
   host.installSetup("/srv/vela");
 }
 
@@ -111,7 +105,7 @@ TEST(InstallRun, FromAnotherDirectoryMarksFailedCopiesAndCopiesEveryFileWithItsM
 TEST(InstallRun, UpgradesKeepAVela40InformationFileAndConvertAndArchiveFromVela20) {
   REQUIRE_SANDBOX();
   SandboxHost host;
-  productIn(host, "/opt/tam");
+  host.installProduct("/opt/tam", {kPPD});
   host.writeFile("/opt/tam/velaInfo4.0", "USRDIR          /opt/tam\n", 0600);
   const std::string kept = runSetup(host), ppdDir = ppdInstallDirOf(kept);
   expectInOrder(kept, {"Upgrade Mode = 2.\n", "Skip creating configuration file: '/opt/tam/velaInfo3.0'. \n"});
@@ -140,7 +134,7 @@ TEST(InstallRun, UpgradesKeepAVela40InformationFileAndConvertAndArchiveFromVela2
 TEST(InstallRun, LabelsWheneverChconIsThereAndLoadsThePolicyModuleWhenItsFileIs) {
   REQUIRE_SANDBOX();
   SandboxHost host;
-  productIn(host, "/opt/tam");
+  host.installProduct("/opt/tam", {kPPD});
   host.installStub("/usr/bin/chcon", 0);
   host.installStub("/usr/sbin/semodule", 0);
   const std::string chcon = "chcon SELinux for: \"/usr/bin/chcon ";
@@ -167,7 +161,7 @@ TEST(InstallRun, PreviewChangesNothingAndItsLogIsTheNextRunsLog) {
   // upToDate: after the run; velaInfo2.0 stays, so each run converts it again.
   const struct { const char* what; std::function<void(SandboxHost&)> prepare; std::string setup; bool upToDate; } cases[] = {
       {"new installation from elsewhere", [](SandboxHost& host) { host.remove("/opt"); productInSrv(host); }, kSrvSetup, true},
-      {"upgrade from Vela 2.0", [](SandboxHost& host) { productIn(host, "/opt/tam");
+      {"upgrade from Vela 2.0", [](SandboxHost& host) { host.installProduct("/opt/tam", {kPPD});
          host.writeFile("/opt/tam/velaInfo2.0", "USRDIR          /opt/tam\n"); }, kSetup, false},
   };
   const std::vector<std::string> stubs = {"/usr/bin/chcon", "/usr/sbin/semodule", "/usr/bin/systemctl", "/usr/bin/tar"};

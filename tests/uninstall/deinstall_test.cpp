@@ -174,7 +174,7 @@ TEST(Deinstall, EachPrintSystemAndAnswerRemovesOnlyItsShare) {
 TEST(Deinstall, RemovesWhatTheInstallationLaidOutAndNothingBeyondIt) {
   REQUIRE_SANDBOX();
   SandboxHost host;
-  host.installProduct("/opt/tam");
+  host.installProduct("/opt/tam", {"Marlo_Tessel_1200dn-PCL.ppd.gz"});
   std::string manifest = host.readFile("/opt/tam/etc/VELAINST.CONF");
   for (const char* item : {"vela", "VELAINST.CONF", "bin/nc", "Default/velaConfig"}) {
     host.writeFile(std::string("/opt/tam/") + item, "x\n");

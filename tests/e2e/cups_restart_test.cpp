@@ -1,8 +1,6 @@
-// The CUPS restart of an upgrade on a busy print server: the real scheduler,
-// the product's queues on a slow backend, jobs printing while setup runs.
-// Every job reaches its printer once, the run restarts CUPS once and a re-run
-// that changed nothing does not, and what the run holds is released, by a
-// later run when this one was killed.
+// The CUPS restart of an upgrade on a busy print server (real scheduler, slow backend): every job prints once,
+// CUPS restarts once and not for a re-run that changed nothing, and held jobs are released, by a later run
+// when this one was killed.
 #include <regex>
 
 #include "sandbox/slow_printing.h"
@@ -18,7 +16,6 @@ long countOf(const std::string& text, const std::string& pattern) {
   return std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator());
 }
 
-// pattern occurs count times in text.
 void expectCount(const std::string& text, const std::string& pattern, long count) {
   EXPECT_EQ(countOf(text, pattern), count) << pattern << " in:\n" << text;
 }
@@ -30,8 +27,7 @@ class BusyUpgrade : public ::testing::Test {
     host_.emplace();
     cups_.emplace(*host_);
     ASSERT_EQ(prepareUpgradeHost(*host_, *cups_), "");
-    // Long enough a job that the first two still print when setup, even a
-    // sanitizer build of it on a busy machine, comes to its restart.
+    // Long enough that the first two jobs still print when even a sanitizer build of setup comes to its restart.
     ASSERT_EQ(useSlowBackend(*host_, kProductQueues, 4), "");
   }
 
@@ -42,8 +38,11 @@ class BusyUpgrade : public ::testing::Test {
     return result;
   }
 
-  // Every job not ended, with its state reasons ("Alerts: job-hold-until-specified" when held).
-  std::string jobLines() { return host_->run({"/usr/bin/lpstat", "-l", "-o"}).out; }
+  // Jobs held, by their state reasons in `lpstat -l -o`, and whether a record of them is left.
+  void expectHeld(long jobs) {
+    expectCount(host_->run({"/usr/bin/lpstat", "-l", "-o"}).out, "job-hold-until-specified", jobs);
+    EXPECT_EQ(host_->exists(kRecord), jobs > 0) << kRecord;
+  }
 
   std::optional<SandboxHost> host_;
   std::optional<RealCups> cups_;
@@ -61,12 +60,10 @@ TEST_F(BusyUpgrade, JobsInPrintFinishOnceAndCupsRestartsOnce) {
   expectCount(host_->log(), "Holding job [3-6]: result=0\n", 4);
   expectCount(host_->log(), "Waited [0-9.]+ seconds until no job was printing \\(2 printing at first\\)\\.\n", 1);
   expectCount(host_->log(), "Releasing job [3-6]: result=0\n", 4);
-  EXPECT_FALSE(host_->exists(kRecord));
+  expectHeld(0);
 
-  // Runs started while another runs: one that may wait only a second ends untouched; one that waits finds
-  // the host up to date and releases nothing of the first run's. Changing nothing CUPS reads, it holds, waits
-  // for and cuts off none of the jobs the first one released, which print while it runs. The old PPDs put
-  // back give the first run its work again.
+  // Runs beside a first (old PPDs back): one that may wait a second ends untouched; one that waits finds all up
+  // to date and holds, releases or cuts off none of the jobs printing meanwhile.
   ASSERT_TRUE(cups_->waitUntilRunning(60));
   ASSERT_EQ(host_->shell("for q in lab1 lab2; do cp /etc/cups/$q.ppd.rpmsave /etc/cups/ppd/$q.ppd; done").status, 0);
   const std::vector<std::string> more = submitJobs(*host_, kProductQueues, 6);
@@ -90,10 +87,8 @@ TEST_F(BusyUpgrade, JobsInPrintFinishOnceAndCupsRestartsOnce) {
   EXPECT_EQ(tallyJobs(*host_, *cups_, more, 90).line(), (JobTally{.submitted = 6, .completedOnce = 6}).line());
 }
 
-// A job that never ends with two behind it, and a job for the administrator's
-// stopped queue: a preview; a run that gives up waiting at its bound; runs
-// stopped and killed while they wait; then a run that releases what the
-// killed one held; a restart the releases cannot reach.
+// An endless job with two behind it and one for a stopped queue: a preview, a run that gives up waiting at its
+// bound, runs stopped and killed while they wait, the next run's release, a restart the releases cannot reach.
 TEST_F(BusyUpgrade, WaitIsBoundedAndHeldJobsAreReleasedEvenByTheNextRun) {
   ASSERT_EQ(host_->run({"/usr/sbin/cupsdisable", "other"}).status, 0);
   submitJobs(*host_, {"lab1"}, 1, kEndlessJobTitle);
@@ -112,13 +107,12 @@ TEST_F(BusyUpgrade, WaitIsBoundedAndHeldJobsAreReleasedEvenByTheNextRun) {
   expectCount(host_->log(), "CUPS restart command:", 1);
   expectCount(host_->log(), "Holding job [2-4]: result=0\n", 3);
   expectCount(host_->log(), "Releasing job [2-4]: result=0\n", 3);
-  EXPECT_FALSE(host_->exists(kRecord));
+  expectHeld(0);
   ASSERT_TRUE(cups_->waitUntilRunning(60));
   // Started once before the restart and once after it, never finished.
   ASSERT_TRUE(waitUntilPrinting(*host_, 2, 30)) << "the endless job did not start again";
 
-  // A run stopped while it waits releases what it held, without a restart.
-  // Each finds lab1's old PPD put back, so that it has a reason to restart.
+  // A run stopped while it waits (lab1's old PPD back, to give it a restart) releases what it held.
   const auto stopWhileWaiting = [&](const std::string& signal) {
     return host_->shell("rm /var/log/Vela4.0_UpdateLog; cp /etc/cups/lab1.ppd.rpmsave /etc/cups/ppd/lab1.ppd; "
                         "/opt/tam/bin/setup </dev/null >/dev/null 2>&1 & "
@@ -128,13 +122,11 @@ TEST_F(BusyUpgrade, WaitIsBoundedAndHeldJobsAreReleasedEvenByTheNextRun) {
   ASSERT_EQ(stopWhileWaiting("TERM").status, 0);
   expectCount(host_->log(), "Stopped by signal 15 while waiting for printing jobs: CUPS is not restarted.\n", 1);
   expectCount(host_->log(), "Releasing job [2-4]: result=0\n|CUPS restart command", 3);
-  expectCount(jobLines(), "job-hold-until-specified", 0);
-  EXPECT_FALSE(host_->exists(kRecord));
+  expectHeld(0);
 
   // A run killed while it waits cannot release: its record tells the next run.
   ASSERT_EQ(stopWhileWaiting("KILL").status, 0);
-  EXPECT_TRUE(host_->exists(kRecord));
-  expectCount(jobLines(), "job-hold-until-specified", 3);
+  expectHeld(3);
 
   // While the process the record names as its owner runs, the jobs are its to release.
   const std::string owner = host_->shell("sleep 600 </dev/null >/dev/null 2>&1 & t=$(sed 's/.*) //' /proc/$!/stat | "
@@ -144,22 +136,20 @@ TEST_F(BusyUpgrade, WaitIsBoundedAndHeldJobsAreReleasedEvenByTheNextRun) {
   EXPECT_EQ(afterKill.out.find("run lock"), std::string::npos) << "the killed run's lock outlived it";
   expectCount(host_->log(),
               "Jobs held by setup process " + owner.substr(0, owner.size() - 1) + ", which is still running: 3, left to it.\n", 1);
-  expectCount(jobLines(), "job-hold-until-specified", 3);
+  expectHeld(3);
   // The same process id with another start time is another process.
   ASSERT_EQ(host_->shell("sed -i 's/started [0-9]*/started 1/' " + kRecord).status, 0);
   runSetup({"-d"});
   const std::string log = host_->log();
   EXPECT_LT(log.find("Jobs held by an earlier run that did not finish: 3.\n"), log.find("System Scheduler")) << log;
   expectCount(host_->log(), "Releasing job [2-4]: result=0\n", 3);
-  expectCount(jobLines(), "job-hold-until-specified", 0);
+  expectHeld(0);
   // "printer lab1 is idle.  enabled since ..." and the like.
   for (const auto& [queue, state] : {std::pair{"lab1", "enabled"}, {"lab2", "enabled"}, {"other", "disabled"}})
     EXPECT_GT(countOf(host_->run({"/usr/bin/lpstat", "-p", queue}).out, state), 0) << queue;
   EXPECT_EQ(countOf(host_->run({"/usr/bin/lpstat", "-a"}).out, "accepting requests"), 3);
-  EXPECT_FALSE(host_->exists(kRecord));
 
-  // A restart after which no scheduler answers: the releases cannot reach it, so the record keeps the held
-  // jobs, and the run after the scheduler is back releases them.
+  // No scheduler answers after the restart: the record keeps the held jobs for the run after it is back.
   host_->installStub("/usr/bin/systemctl", 0, "", "kill $(pidof cupsd)");
   ASSERT_EQ(host_->shell("cp /etc/cups/lab1.ppd.rpmsave /etc/cups/ppd/lab1.ppd").status, 0);
   runSetup({}, {"VELARESTARTWAIT=1"});
@@ -172,8 +162,7 @@ TEST_F(BusyUpgrade, WaitIsBoundedAndHeldJobsAreReleasedEvenByTheNextRun) {
   runSetup({"-d"});
   expectCount(host_->log(), "Jobs held by an earlier run that did not finish: 3\\.\n", 1);
   expectCount(host_->log(), "Releasing job [2-4]: result=0\n", 3);
-  expectCount(jobLines(), "job-hold-until-specified", 0);
-  EXPECT_FALSE(host_->exists(kRecord));
+  expectHeld(0);
 }
 
 }  // namespace

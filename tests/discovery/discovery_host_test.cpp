@@ -4,9 +4,8 @@
 
 #include <chrono>
 #include <optional>
-#include <string>
-#include <vector>
 
+#include "discovery/command_locator.h"
 #include "discovery/cups_dirs.h"
 #include "discovery_host.h"
 #include "sandbox/real_cups.h"
@@ -40,14 +39,34 @@ TEST(PrintSystemHost, ProcessesScriptsAndLpdDecide) {
   }
 }
 
-TEST(CupsDirsHost, DataDirectoryFollowsTheBinaryDirectory) {
+// The look-ups of commands and of the CUPS data directory, in-process, on a host laid out for them.
+TEST(LookUpHost, CommandsAndTheDataDirectoryFollowTheFixedOrder) {
   REQUIRE_SANDBOX();
   SandboxHost host;
-  host.makeDirs("/opt/cups/share/cups");
-  EXPECT_EQ(host.inside([] {
-    const auto dataDir = [](const char* binDir) { settings().cupsBinDir = binDir; return getCupsDataDir().value_or("-"); };
-    return dataDir("/opt/cups") == "/opt/cups/share/cups" && dataDir("") == "/usr/share/cups";
-  }), 1);
+  for (const char* path : {"/usr/sbin/vela-x", "/usr/ucb/vela-x", "/usr/freeware/bin/vela-y", "/usr/local/bin/vela-z",
+                           "/usr/local/cups/sbin/vela-lpadmin", "/usr/local/bin/vela-lpstat", "/opt/base/lib/vela-base"})
+    host.writeFile(path, "");
+  for (const char* dir : {"/etc/vela-dir", "/opt/cups/share/cups"}) host.makeDirs(dir);
+  using LookUp = std::optional<std::string> (*)(std::string_view);
+  const LookUp sys = locateCommand, cups = locateCupsCommand, data = [](std::string_view) { return getCupsDataDir(); };
+  const struct { LookUp lookUp; std::string binDir, baseDir, name; std::optional<std::string> expected; } cases[] = {
+      {sys, "", "", "vela-x", "/usr/sbin/vela-x"},         {sys, "", "", "vela-y", "/usr/freeware/bin/vela-y"},
+      {sys, "", "", "vela-z", "/usr/local/bin/vela-z"},    {sys, "", "", "vela-none", std::nullopt},
+      {sys, "", "", "vela-dir", "/etc/vela-dir"},  // only existence counts
+      {cups, "/usr/local/cups", "/", "vela-lpadmin", "/usr/local/cups/sbin/vela-lpadmin"},
+      {cups, "/usr/local/cups", "/", "vela-lpstat", "vela-lpstat"},  // no fallback to the system list
+      {cups, "/usr/local/cups", "/opt/base", "vela-base", "/opt/base/lib/vela-base"},
+      {cups, "/usr/local/cups", "", "vela-base", "vela-base"},
+      {cups, "", "/opt/base", "vela-z", "/usr/local/bin/vela-z"}, {cups, "", "/opt/base", "vela-none", std::nullopt},
+      {data, "/opt/cups", "", "", "/opt/cups/share/cups"},       {data, "", "", "", "/usr/share/cups"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(host.inside([&] {
+      settings().cupsBinDir = c.binDir;
+      settings().cupsBaseDir = c.baseDir;
+      return c.lookUp(c.name) == c.expected ? 0 : 1;
+    }), 0) << c.name << " bin=" << c.binDir << " base=" << c.baseDir;
+  }
 }
 
 TEST(CupsVersionHost, EachSourceInTurn) {
@@ -82,9 +101,7 @@ TEST(CupsVersionHost, EachSourceInTurn) {
   }
 }
 
-// Without any netcat program the scheduler is asked through libcups, before
-// CUPS has written a printer configuration; a peer on port 631 that never
-// ends its answer is given up within the probe's bound.
+// Without netcat libcups asks the scheduler (no printers.conf yet); a peer on 631 that never ends is given up in time.
 TEST(CupsVersionHost, WithoutNetcatLibcupsAsksTheScheduler) {
   REQUIRE_REAL_CUPS();
   const std::string trickle =
@@ -128,17 +145,15 @@ TEST(CupsRestartHost, TriesEachServiceManager) {
   };
   // One host for all cases; each starts without earlier calls' records and PPDs, so that its run restarts CUPS.
   SandboxHost host;
-  host.installProduct();
+  host.installProduct("/opt/tam", {"Marlo_Tessel_1200dn-PCL.ppd.gz"});
   for (const auto& c : cases) {
     for (const char* path : {"/var/lib/sandbox-stubs", "/usr/share/ppd/openprinting/tam"}) host.remove(path);
     stubRestart(host, c.systemctl < 0 ? 0 : c.systemctl);
     if (c.systemctl < 0) host.remove("/usr/bin/systemctl");
     for (const char* path : c.others) host.installStub(path);
     EXPECT_EQ(host.run({"/opt/tam/bin/setup"}, {.env = {"KORLPMODE=CUPS"}}).status, 0);
-    EXPECT_NE(("\n" + host.log()).find("\n" + c.log), std::string::npos) << c.log << host.log();
-    for (const std::string path : c.others) {
-      const bool called = c.call.starts_with(path + " ");
-      EXPECT_EQ(host.stubCalls(path), called ? std::vector<std::string>{c.call} : std::vector<std::string>{}) << path;
-    }
+    EXPECT_NE(host.log().find("\n" + c.log), std::string::npos) << c.log << host.log();  // never the first line
+    for (const std::string p : c.others)
+      EXPECT_EQ(host.stubCalls(p), c.call.starts_with(p + ' ') ? std::vector{c.call} : std::vector<std::string>{});
   }
 }

@@ -1,6 +1,4 @@
-// The sync step's account of itself: a directory that is gone needs no
-// sync, but one that cannot be opened for its sync leaves the run unable to
-// say that what it put in place is on disk.
+// A gone directory needs no sync; one that cannot be opened leaves the run unable to say its changes are on disk.
 #include <gtest/gtest.h>
 
 #include "driver/durable_changes.h"

@@ -1,12 +1,14 @@
-// The sandbox host itself: writes stay in the view, planted links are
-// replaced rather than written through, commands run as the chosen user in
-// their own pid namespace.
+// The sandbox host itself: writes stay in the view, planted links are replaced rather than written through,
+// commands run as the chosen user in their own pid namespace, and the view lists only its own changes.
 #include <unistd.h>
 
 #include "sandbox/sandbox_host.h"
 
-TEST(SandboxHost, KeepsEverythingInsideTheView) {
+TEST(SandboxHost, KeepsEverythingInsideTheViewAndListsOnlyItsChanges) {
   REQUIRE_SANDBOX();
+  char outside[] = "/var/tmp/vela-outside-XXXXXX";
+  const int fd = ::mkstemp(outside);
+  ASSERT_GE(fd, 0);
   SandboxHost host;
   host.writeFile("/etc/vela-sandbox-marker", "inside\n");
   EXPECT_EQ(host.readFile("/etc/vela-sandbox-marker"), "inside\n");
@@ -20,17 +22,8 @@ TEST(SandboxHost, KeepsEverythingInsideTheView) {
   EXPECT_EQ(host.run({"/usr/bin/id", "-u"}, {.uid = 1000, .gid = 1000}).out, "1000\n");
   const RunResult ps = host.run({"/bin/ps", "-e", "-o", "pid="});
   EXPECT_LT(std::count(ps.out.begin(), ps.out.end(), '\n'), 5) << ps.out;
-}
 
-// What the view changed is read from its own layers: a file of the real
-// machine that changes meanwhile is not the view's change, a copy-up that
-// keeps every byte and time is none, and a removal shows as "gone".
-TEST(SandboxHost, ListsOnlyWhatTheViewChanged) {
-  REQUIRE_SANDBOX();
-  char outside[] = "/var/tmp/vela-outside-XXXXXX";
-  const int fd = ::mkstemp(outside);
-  ASSERT_GE(fd, 0);
-  SandboxHost host;
+  // Not the view's changes: a real file written meanwhile, a copy-up keeping every byte and time. A removal is "gone".
   ASSERT_EQ(host.shell("touch -r /etc/hostname /tmp/ref && cp -p /etc/hostname /etc/hostname.new && "
                        "cat /etc/hostname.new > /etc/hostname && touch -r /tmp/ref /etc/hostname && "
                        "rm /etc/hostname.new && rm -f /etc/motd && chmod 600 /etc/issue").status, 0);

@@ -20,14 +20,10 @@ TEST(LineEnds, TrimToLengthAndChopLineEndDropOnlyWhatTheyShould) {
 }
 
 TEST(ReadLine255, ReadsAtMost255CharactersAndStopsAtNul) {
-  std::FILE* file = std::tmpfile();
+  std::string content = std::string(300, 'x') + "\nab\n" + '\0' + "rest\n", line;
+  std::FILE* file = fmemopen(content.data(), content.size(), "r");
   ASSERT_NE(file, nullptr);
-  const std::string content = std::string(300, 'x') + "\nab\n" + '\0' + "rest\n";
-  std::fwrite(content.data(), 1, content.size(), file);
-  std::rewind(file);
-  std::string line;
-  // A line that starts with NUL reads as nothing.
-  for (const std::string& expected :
+  for (const std::string& expected :  // a line that starts with NUL reads as nothing
        {std::string(255, 'x'), std::string(45, 'x') + "\n", std::string("ab\n"), std::string()}) {
     ASSERT_TRUE(readLine255(file, line));
     EXPECT_EQ(line, expected);
@@ -45,8 +41,7 @@ TEST(ShellWord, LeavesPlainValuesAndQuotesTheRestAsOneLiteralWord) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(shellWord(c.in), c.out) << c.in;
-    // The shell hands the word back unchanged.
-    std::FILE* pipe = popen(("printf %s " + shellWord(c.in)).c_str(), "r");
+    std::FILE* pipe = popen(("printf %s " + shellWord(c.in)).c_str(), "r");  // which gives the word back unchanged
     ASSERT_NE(pipe, nullptr);
     char buffer[128] = {};
     const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, pipe);

@@ -1,6 +1,5 @@
-// The PPD data in process: the model table, the product's PPDs, and the option
-// merge's rules on small, untidy and huge input. Real-world PPDs are merged
-// against the real scheduler in the corpus test.
+// The PPD data in process: the model table, the product's PPDs, the option merge on small, untidy and huge
+// input. Real-world PPDs are merged against the real scheduler in the corpus test.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -19,23 +18,21 @@ namespace {
 
 struct Merged { std::string ppd, log; };
 
-// processNewPPD over newPPD with the old defaults of oldPPD (none when empty): the merged PPD, and its log
-// (stderr while no log is open), with told followed by a "decision:" line for each decision as the run's report
-// tells it.
-Merged merge(const std::string& newPPD, const std::string& oldPPD, OptionList list = {}, bool told = false) {
-  int count = static_cast<int>(list.entries.size());
-  if (!oldPPD.empty()) {  // a file only in memory, reached by its /proc path so that libcups can open it
-    const int fd = memfd_create("vela-test", 0);
-    EXPECT_EQ(write(fd, oldPPD.data(), oldPPD.size()), ssize_t(oldPPD.size()));
-    readOldDefaults("/proc/self/fd/" + std::to_string(fd), list, count);
-    close(fd);
-  }
+// processNewPPD over newPPD with the old defaults of oldPPD: the merged PPD, and its log
+// (stderr while no log is open) followed by a "decision:" line for each decision as the run's report tells it.
+Merged merge(const std::string& newPPD, const std::string& oldPPD) {
+  OptionList list;
+  int count = 0;
+  const int fd = memfd_create("vela-test", 0);  // a file only in memory, its /proc path for libcups
+  EXPECT_EQ(write(fd, oldPPD.data(), oldPPD.size()), ssize_t(oldPPD.size()));
+  readOldDefaults("/proc/self/fd/" + std::to_string(fd), list, count);
+  close(fd);
   char* buffer = nullptr;
   std::size_t size = 0;
   std::FILE *in = fmemopen(const_cast<char*>(newPPD.data()), newPPD.size(), "r"), *out = open_memstream(&buffer, &size);
   MergeDecisions decisions;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(processNewPPD(in, out, list, count, told ? &decisions : nullptr), 0);
+  EXPECT_EQ(processNewPPD(in, out, list, count, &decisions), 0);
   Merged merged{"", testing::internal::GetCapturedStderr()};
   std::fclose(in);
   std::fclose(out);
@@ -112,38 +109,31 @@ TEST(ParseDefaultLine, TakesKeywordAndFirstValueWordWithinTheirLimits) {
   EXPECT_EQ(value, std::string(79, 'v'));
 }
 
-// No newline at the end, a line of 1,000 characters, NUL bytes; 3,000 options, more than any real PPD
-// has. No time bound: libcups' PPD reader is quadratic in the option count (the sanitizers' allocator
-// more so), and a loaded CI host made any bound flaky.
+// No newline at the end, a line of 1,000 characters, NUL bytes; 3,000 options, more than any real PPD has.
+// No time bound: libcups' PPD reader is quadratic in the option count, which made any bound flaky.
 TEST(ProcessNewPPD, UntidyAndHugeInput) {
   const std::string open = "*OpenUI *PageSize: PickOne\n*PageSize Letter: \"\"\n";
-  OptionList list;
-  addOptList(&list, {"PageSize", "Letter", 1});
-  EXPECT_EQ(merge(open + "*DefaultPageSize: A4", "", list).ppd, open + "*DefaultPageSize: Letter\n");
+  const std::string letter = ppdOf({"PageSize=Letter:Letter"});  // the old default
+  EXPECT_EQ(merge(open + "*DefaultPageSize: A4", letter).ppd, open + "*DefaultPageSize: Letter\n");
   const std::string out = merge(open + "*DefaultPageSize: A4 " + std::string(1000, 'y') + "\n" +
-                                    std::string("*PageSize A4: \"x\0y\"\n*CloseUI: *PageSize\n", 40), "", list).ppd;
+                                    std::string("*PageSize A4: \"x\0y\"\n*CloseUI: *PageSize\n", 40), letter).ppd;
   EXPECT_TRUE(out.find("*DefaultPageSize: Letter\n") == open.size() && out.ends_with("*CloseUI: *PageSize\n") &&
               out.find('\0') == std::string::npos) << out;
-  std::vector<std::string> oldBlocks, newBlocks;
-  for (int i = 0; i < 3000; ++i) {
-    oldBlocks.push_back("Opt" + std::to_string(i) + "=B:A,B");
-    newBlocks.push_back("Opt" + std::to_string(i) + "=A:A,B");
-  }
-  const std::string huge = merge(ppdOf(newBlocks), ppdOf(oldBlocks)).ppd;
+  std::vector<std::string> blocks;
+  for (int i = 0; i < 3000; ++i) blocks.push_back("Opt" + std::to_string(i) + "=A:A,B");
+  std::string oldPPD = ppdOf(blocks);  // each default B
+  for (std::size_t at = 0; (at = oldPPD.find(": A\n", at)) != std::string::npos;) oldPPD[at + 2] = 'B';
+  const std::string huge = merge(ppdOf(blocks), oldPPD).ppd;
   EXPECT_TRUE(has(huge, "*DefaultOpt2999: B\n") && !has(huge, ": A\n"));
 }
 
-// The merge's rules for what the new PPD offers: JCL blocks, custom sizes and values, choices it dropped, the
-// page geometry that follows a carried page size, options it no longer has, sizes it names differently, and
-// constraints it adds. Most rows tell a page-size story and an independent one of other options. Merging the
-// new PPD again with the merged PPD's defaults changes nothing.
+// The merge's rules for what the new PPD offers: JCL blocks, custom sizes and values, dropped choices, the geometry
+// that follows a carried page size, dropped options, renamed sizes, added constraints. Most rows tell a page-size
+// story and an independent one of other options. Merging again with the merged PPD's defaults changes nothing.
 TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
-  const auto dimension = [](const std::string& size, const char* points) {
-    return "*PaperDimension " + size + ": \"" + points + "\"\n";
-  };
-  const std::string envelopes = dimension("Letter", "612 792") + dimension("Comm10", "297 684") +
-                                dimension("Envelope.312.624", "312 624") + dimension("EnvC5x", "459 651") +
-                                dimension("FanFoldGermanLegal", "612 936");
+  const std::string envelopes = "*PaperDimension Letter: \"612 792\"\n*PaperDimension Comm10: \"297 684\"\n"
+                                "*PaperDimension Envelope.312.624: \"312 624\"\n*PaperDimension EnvC5x: \"459 651\"\n"
+                                "*PaperDimension FanFoldGermanLegal: \"612 936\"\n";
   const std::string newSizes = "PageSize=Letter:Letter,Comm10,Envelope.312.624,EnvC5x,FanFoldGermanLegal";
   const std::string duplex = "Duplex=None:None,DuplexTumble", tumble = "Duplex=DuplexTumble:None,DuplexTumble";
   // Tumbling needs the installable Option2, the constraint written both ways round.
@@ -159,14 +149,12 @@ TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
                     customSecond = customSize + "*NonUIConstraints: *Duplex DuplexNoTumble *CustomPageSize True\n";
   const std::string geometry = "*DefaultImageableArea: A4\n*ImageableArea A4: \"0 0 1 1\"\n*ImageableArea Letter: "
                                "\"0 0 1 1\"\n*DefaultPaperDimension: A4\n*PaperDimension A4: \"1 1\"\n";
-  // Custom codes whose default lines, written without a blank after the colon, are 254 and 255 characters
-  // long: written anew with the blank, the first just fits a PPD line and the second does not.
+  // Default lines of 254 and 255 characters without the blank after the colon: with it, only the first fits a line.
   const std::string custom = "*CustomUserCode True: \"x\"\n*CustomPassword True: \"x\"\n";
   const std::string fits = "Custom." + std::string(230, '7'), tooLong = "Custom." + std::string(231, '7');
   std::string unspaced = ppdOf({"UserCode=" + tooLong + ":None", "Password=" + fits + ":None"}, custom);
   for (std::size_t at; (at = unspaced.find(": Custom.")) != std::string::npos;) unspaced.erase(at + 1, 1);
-  // Checks: "Keyword=Value" the output's default line; "*..." in the output, "!..." not in it; "log:..." and
-  // "decision:..." in the log.
+  // Checks: "Keyword=Value" a default line of the output, "*..." in it, "!..." not; "log:"/"decision:" in the log.
   const struct { std::string oldPPD, newPPD; std::vector<std::string> checks; } cases[] = {
       {ppdOf({"JCLEconomode=On:On,Off", "PageSize=Custom.300x400:A4,Letter", "UserCode=Custom.M\xfcller:None",
               "Password=Custom.1234:None", "Pin=Custom.12\x01\x1c" "34:None", "MediaType=Glossy:Plain,Glossy", duplex},
@@ -204,7 +192,7 @@ TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
         "log:processNewPPD: Taking the resolver's choice: *Duplex/None (DuplexTumble conflicts with *MediaType Film; "
         "*cupsUIResolver FilmOneSided).\n"}},
       {ppdOf({"PageSize=Env10:Letter,Env10", "PageRegion=Env10:Letter,Env10", tumble, "InputSlot=Tray2:Tray1,Tray2",
-              "Collate=True:False,True"}, dimension("Env10", "297 684")),
+              "Collate=True:False,True"}, "*PaperDimension Env10: \"297 684\"\n"),
        ppdOf({newSizes, "PageRegion=Letter:Letter,Comm10", duplex, "InputSlot=Tray1:Tray1,Tray2",
               "Collate=False:False,True"},
              envelopes + "*cupsUIConstraints: \"*InputSlot Tray2 *Collate True *Duplex\"\n"),
@@ -218,42 +206,35 @@ TEST(ProcessNewPPD, CarriesWhatTheNewPPDOffersAndNamesWhatItDoesNot) {
       {ppdOf({"PageSize=8.5x13:8.5x13"}), ppdOf({newSizes, "MediaType=Glossy:Plain,Glossy", tumble},
                                                 envelopes + "*UIConstraints: *MediaType Glossy *Duplex\n"),
        {"PageSize=FanFoldGermanLegal", "MediaType=Glossy", "Duplex=DuplexTumble"}},
-      {ppdOf({"PageSize=EnvC5:EnvC5"}, dimension("EnvC5", "459 649")), ppdOf({newSizes}, envelopes),
+      {ppdOf({"PageSize=EnvC5:EnvC5"}, "*PaperDimension EnvC5: \"459 649\"\n"), ppdOf({newSizes}, envelopes),
        {"PageSize=Letter", "log:*PageSize/Letter (EnvC5 is not offered by the new PPD)", "!EnvC5x\n"}},
       {ppdOf({"PageSize=EnvMonarch:EnvMonarch", "PageRegion=EnvMonarch:EnvMonarch", tumble}),
-       ppdOf({"PageSize=Letter:Letter,EnvMonarch", "PageRegion=Letter:Letter,EnvMonarch", duplex},
-             "*UIConstraints: *PageSize EnvMonarch *Duplex DuplexTumble\n"),
-       {"PageSize=EnvMonarch", "PageRegion=EnvMonarch", "Duplex=None",
-        "decision:Duplex=DuplexTumble not carried as None (conflicts with *PageSize EnvMonarch)"}},
-      {ppdOf({"PageSize=EnvMonarch:EnvMonarch", "PageRegion=EnvMonarch:EnvMonarch", tumble}),
        ppdOf({"PageSize=Letter:Letter,Monarch", "PageRegion=Letter:Letter,Monarch", tumble},
-             "*UIConstraints: *Duplex DuplexTumble *PageSize Monarch\n" + dimension("Monarch", "279 540")),
+             "*UIConstraints: *Duplex DuplexTumble *PageSize Monarch\n*PaperDimension Monarch: \"279 540\"\n"),
        {"PageSize=Letter", "PageRegion=Letter", "Duplex=DuplexTumble",
         "decision:PageRegion=EnvMonarch not carried as Letter (follows the page size Letter)",
         "log:*PageSize/Letter (EnvMonarch as Monarch conflicts with *Duplex DuplexTumble of the new PPD)"}},
-      {ppdOf({"PageSize=EnvMonarch:EnvMonarch", tumble}),
-       ppdOf({"PageSize=Letter:Letter,EnvMonarch", duplex},
+      {ppdOf({"PageSize=EnvMonarch:EnvMonarch", "PageRegion=EnvMonarch:EnvMonarch", tumble}),
+       ppdOf({"PageSize=Letter:Letter,EnvMonarch", "PageRegion=Letter:Letter,EnvMonarch", duplex},
              "*UIConstraints: *Duplex DuplexTumble *PageSize EnvMonarch\n"),
-       {"PageSize=EnvMonarch", "Duplex=None", "log:*Duplex/None (DuplexTumble conflicts with *PageSize EnvMonarch)."}},
+       {"PageSize=EnvMonarch", "PageRegion=EnvMonarch", "Duplex=None",
+        "decision:Duplex=DuplexTumble not carried as None (conflicts with *PageSize EnvMonarch)",
+        "log:*Duplex/None (DuplexTumble conflicts with *PageSize EnvMonarch)."}},
       {ppdOf({"PageSize=Custom.300x400:A4", noTumble}, customSize),
        ppdOf({"PageSize=A4:A4", duplex + ",DuplexNoTumble"}, customFirst),
        {"PageSize=Custom.300x400", "Duplex=None",
         "decision:Duplex=DuplexNoTumble not carried as None (conflicts with *PageSize Custom.300x400)"}},
-      {ppdOf({"PageSize=Custom.300x400:A4", noTumble}, customSize),
-       ppdOf({"PageSize=A4:A4", duplex + ",DuplexNoTumble"}, customSecond), {"PageSize=Custom.300x400", "Duplex=None"}},
-      {ppdOf({"PageSize=Custom.300x400:A4"}, customSize), ppdOf({"PageSize=A4:A4", noTumble}, customFirst),
+      {ppdOf({"PageSize=Custom.300x400:A4"}, customSize), ppdOf({"PageSize=A4:A4", noTumble}, customSecond),
        {"PageSize=A4", "Duplex=DuplexNoTumble",
         "log:*PageSize/A4 (Custom.300x400 conflicts with *Duplex DuplexNoTumble of the new PPD)."}},
   };
   for (const auto& c : cases) {
-    const auto [out, log] = merge(c.newPPD, c.oldPPD, {}, true);
+    const auto [out, log] = merge(c.newPPD, c.oldPPD);
     for (const std::string& check : c.checks) {
-      std::string text = check.substr(check.starts_with("log:") ? 4 : check.starts_with("!") ? 1 : 0);
-      const bool inLog = check.starts_with("log:") || check.starts_with("decision:");
-      if (!inLog && !check.starts_with("!") && !check.starts_with("*")) {
-        text = "*Default" + text.replace(text.find('='), 1, ": ") + "\n";
-      }
-      EXPECT_EQ(has(inLog ? log : out, text), !check.starts_with("!")) << check << "\n" << out << log;
+      const bool inLog = check.starts_with("log:") || check.starts_with("decision:"), absent = check.starts_with("!");
+      std::string text = check.substr(check.starts_with("log:") ? 4 : absent ? 1 : 0);
+      if (!inLog && !absent && check[0] != '*') text = "*Default" + text.replace(text.find('='), 1, ": ") + "\n";
+      EXPECT_EQ(has(inLog ? log : out, text), !absent) << check << "\n" << out << log;
     }
     EXPECT_EQ(merge(c.newPPD, out).ppd, out);
   }

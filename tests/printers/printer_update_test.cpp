@@ -27,12 +27,12 @@ const std::string kNew = readWholeFile(VELA_SOURCE_DIR "/tests/printers/fixtures
 
 std::string withModel(std::string ppd, const char* m) { return ppd.replace(ppd.find("Tessel 1200dn PCL\""), 17, m); }
 
-// The queues' PPDs, the compressed new PPD of the fixtures' model and stubs for the restart.
+// The queues' PPDs, the compressed new PPD of the fixtures' model and restart stubs, on a host cleared of queues.
 void prepare(SandboxHost& host, const std::vector<std::pair<std::string, std::string>>& queues) {
-  host.remove("/etc/cups/ppd");
+  host.shell("rm -rf /etc/cups/ppd /etc/cups/*.rpmsave /var/lib/sandbox-stubs");
   for (const char* stub : {"/usr/bin/systemctl", "/usr/sbin/service"}) host.installStub(stub);
   host.writeFile(kCandidates + "/tessel1200.ppd", kNew);
-  host.shell("gzip " + kCandidates + "/tessel1200.ppd");
+  host.shell("gzip -f " + kCandidates + "/tessel1200.ppd");
   for (const auto& [file, ppd] : queues) host.writeFile("/etc/cups/ppd/" + file, ppd, 0640);
 }
 
@@ -60,50 +60,44 @@ std::string update(SandboxHost& host, const std::string& answers = "", int query
   });
 }
 
-// A PPD of 35 lines: the model line on line 2, "*% Vela version: 1" on line 3 unless lines are given.
-std::string queuePPD(const std::string& modelLine, std::map<int, std::string> lines = {}, const char* eol = "\n") {
+// A PPD of 35 lines: the model line on line 2, the given lines ("*% Vela version: 1" on line 3 unless given).
+std::string queuePPD(const std::string& modelLine, std::map<int, std::string> lines = {{3, "*% Vela version: 1"}}) {
   lines.try_emplace(1, "*PPD-Adobe: \"4.3\"");
   lines.try_emplace(2, modelLine);
-  lines.try_emplace(3, "*% Vela version: 1");
   std::string text;
-  for (int n = 1; n <= 35; ++n) text += (lines.contains(n) ? lines[n] : "*% filler") + eol;
+  for (int n = 1; n <= 35; ++n) text += (lines.contains(n) ? lines[n] : "*% filler") + "\n";
   return text;
 }
 
-// Only current product PPDs are listed as queues; a queue keeps its PPD when there is no new PPD of its model,
-// when the candidate does not decompress or when /tmp is too small for the merged PPD.
+// Only current product PPDs are listed as queues (CRLF ones in PrinterUpdateRun); a queue keeps its PPD when there is
+// no new PPD of its model or /tmp is too small for the merged PPD (a damaged new PPD: the hardening test's odd hosts).
 TEST(PrinterUpdate, ListsProductQueuesAndKeepsThoseWithoutUsableNewPPD) {
   REQUIRE_SANDBOX();
   SandboxHost host;
   const std::string corvane = "*ModelName: \"Marlo Corvane C210dn PS\"", longName(200, 'q');
   prepare(host, {{"lab1.ppd", queuePPD(corvane)}, {"lab1.ppd.O", queuePPD("*ModelName: \"Marlo Tessel 2100dn PCL\"")},
                  {"zero-then-one.ppd", queuePPD(corvane, {{3, "*% Vela version: 0"}, {30, "*% Vela version: 1"}})},
-                 {"crlf.ppd", queuePPD(corvane, {}, "\r\n")}, {longName + ".ppd", queuePPD(corvane)},
                  {"untidy.ppd", "*% " + std::string(1000, 'a') + std::string("\n*%\0\0 nul\n", 10) + corvane +
                                     "\n*% Vela version: 1"},
                  {"late.ppd", queuePPD(corvane, {{3, "*% Vela version: 0"}, {31, "*% Vela version: 1"}})},
-                 {"v2.ppd", queuePPD(corvane, {{3, "*% Vela version: 2"}})},
+                 {"v2.ppd", queuePPD(corvane, {{3, "*% Vela version: 2"}})}, {longName + ".ppd", queuePPD(corvane)},
                  {"acme.ppd", queuePPD("*ModelName: \"Acme Writer 9 PS\"")},
                  {"nopdl.ppd", queuePPD("*ModelName: \"Marlo Corvane C210dn\"")},
                  {"longmodel.ppd", queuePPD("*ModelName: \"Marlo Corvane C210dn " + std::string(270, 'x') + " PS\"")},
-                 {"nomodel.ppd", withModel(kOld, "Tessel 1400dn PCL")},
-                 {"broken.ppd", withModel(kOld, "Tessel 2100dn PCL")}, {"tight.ppd", kOld}});
-  host.writeFile(kCandidates + "/tessel2100.ppd.gz", withModel(kNew, "Tessel 2100dn PCL"));
+                 {"nomodel.ppd", withModel(kOld, "Tessel 1400dn PCL")}, {"tight.ppd", kOld}});
   host.remove(kCandidates + "/tessel1200.ppd.gz");
   host.writeFile(kCandidates + "/tessel1200.ppd", kNew + "*% " + std::string(7000, '.') + "\n");
   ASSERT_EQ(host.shell("mount -t tmpfs -o size=16k tmpfs /tmp").status, 0);
-  EXPECT_EQ(update(host), "9 1");  // the five below, lab1.ppd.O and the three kept ones: none of the others
-  const std::string log = host.log(), report = log.substr(0, log.find("List of Marlo PPD files to install: 9.\n"));
-  const std::string listed[] = {"lab1", "zero-then-one", "crlf", "untidy", longName.substr(0, 79)};
-  for (const std::string& queue : listed) EXPECT_TRUE(has(report, "Printer : " + queue + ".\n")) << queue;
+  EXPECT_EQ(update(host), "7 1");  // the four below, lab1.ppd.O and the two kept ones: none of the others
+  const std::string log = host.log(), report = log.substr(0, log.find("List of Marlo PPD files to install: 7.\n"));
+  for (const std::string queue : {"lab1", "zero-then-one", "untidy", longName.c_str()})
+    EXPECT_TRUE(has(report, "Printer : " + queue.substr(0, 79) + ".\n\tPPD File: /etc/cups/ppd/" + queue + ".ppd.\n"))
+        << queue;
   EXPECT_TRUE(has(report, "Printer : lab1.\n\tPPD File: /etc/cups/ppd/lab1.ppd.O.\n\tModel   : \"Marlo Tessel 2100dn "
                           "PCL\".\n\tMarlo ID: " + std::to_string(findModelId("Tessel 2100dn")) + ".\n\tPDL     : PCL.\n"));
-  EXPECT_TRUE(has(report, "\tPPD File: /etc/cups/ppd/" + longName + ".ppd.\n"));
-  for (const auto& [file, model] : {std::pair{"nomodel", "Tessel 1400dn PCL"}, {"broken", "Tessel 2100dn PCL"},
-                                     {"tight", "Tessel 1200dn PCL"}})
+  for (const auto& [file, model] : {std::pair{"nomodel", "Tessel 1400dn PCL"}, {"tight", "Tessel 1200dn PCL"}})
     EXPECT_EQ(host.readFile("/etc/cups/ppd/" + std::string(file) + ".ppd"), withModel(kOld, model)) << file;
   for (const char* line : {"PPD NOT FOUND!\nCopying  to /etc/cups/ppd/nomodel.ppd: result=-1\n",
-                           "Problem decompressing: /tmp/korin", "Copying  to /etc/cups/ppd/broken.ppd: result=-1\n",
                            "Problem writing: /tmp/korot", "Copying  to /etc/cups/ppd/tight.ppd: result=-1\n"})
     EXPECT_TRUE(has(log, line)) << line << "\n---\n" << log;
   EXPECT_EQ(host.listDir("/tmp"), std::vector<std::string>{});
@@ -139,8 +133,8 @@ TEST(PrinterUpdate, AsksForEachQueue) {
   // answers, questions asked, queues updated, restarts
   const std::tuple<const char*, std::size_t, long, std::size_t> cases[] = {
       {"n\ny\ny\n", 3, 2, 1}, {"all\n", 1, 3, 1}, {"break\n", 1, 0, 0}, {"maybe\nno\nno\n", 3, 1, 1}};
+  SandboxHost host;
   for (const auto& [answers, questions, updated, restarts] : cases) {
-    SandboxHost host;
     prepare(host, {{"a.ppd", kOld}, {"b.ppd", kOld}, {"c.ppd", kOld}});
     EXPECT_EQ(update(host, answers, 1), "3 1");
     EXPECT_EQ(countOf(host.readFile("/questions"), "Do you want to update printer: "), questions) << answers;
@@ -149,56 +143,54 @@ TEST(PrinterUpdate, AsksForEachQueue) {
   }
 }
 
-// setup upgrades a queue of the previous generation (CRLF lines) beside CUPS's older copy lab1.ppd.O, in both
-// directory orders, and leaves a queue whose PPD libcups cannot open; the copy is counted apart from the queues.
+// setup upgrades queues of the previous generation (CRLF lines) beside CUPS's older copies, made after (lab1) and
+// before (lab2) the queue's PPD for both directory orders, and a queue whose PPD libcups cannot open; the copies are
+// counted apart.
 TEST(PrinterUpdateRun, SetupUpgradesQueuesOfThePreviousGeneration) {
   REQUIRE_SANDBOX();
-  std::string old;
-  for (char ch : readWholeFile(VELA_OLD_PPD_DIR "/Marlo_Ardent_110-PCL.ppd"))
-    old += ch == '\n' ? "\r\n" : std::string(1, ch);
+  std::string old = readWholeFile(VELA_OLD_PPD_DIR "/Marlo_Ardent_110-PCL.ppd");
+  for (std::size_t at = 0; (at = old.find('\n', at)) != std::string::npos; at += 2) old.insert(at, 1, '\r');
   std::string older = old, unreadable = old;
   older.replace(older.find("*DefaultPageSize: Letter"), 24, "*DefaultPageSize: A4");
   older.replace(older.find("*DefaultInputSlot: Tray1"), 24, "*DefaultInputSlot: Manual");
   unreadable.replace(0, unreadable.find('\r'), "*PPD-Abode: \"4.3\"");
-  for (const bool realFirst : {true, false}) {
-    SandboxHost host;
-    host.installProduct();
-    host.installStub("/usr/bin/systemctl");
-    std::pair<std::string, std::string> ppds[] = {{"lab1.ppd", old}, {"lab1.ppd.O", older}, {"odd.ppd", unreadable}};
-    if (!realFirst) std::swap(ppds[0], ppds[1]);
-    for (const auto& [file, ppd] : ppds) host.writeFile("/etc/cups/ppd/" + file, ppd, 0640);
-    host.writeFile("/opt/tam/lab1/root/velaConfig", "queue lab1\n%%VELA_VERSION_1.0 since 2019\nend", 0600);
-    const RunResult run = host.run({"/opt/tam/bin/setup"}, {.env = {"KORLPMODE=CUPS"}});
-    EXPECT_EQ(run.status, 0) << run.err;
-
-    // PageSize (with its geometry), InputSlot and the JCL economode carried; OutputBin (new) and ColorSep
-    // as in the new PPD.
-    const std::string merged = host.readFile("/etc/cups/ppd/lab1.ppd");
+  SandboxHost host;
+  host.installProduct("/opt/tam", {"Marlo_Ardent_110-PCL.ppd.gz"});
+  host.installStub("/usr/bin/systemctl");
+  for (const auto& [file, ppd] : {std::pair{"lab1.ppd", old}, {"lab1.ppd.O", older}, {"lab2.ppd.O", older},
+                                  {"lab2.ppd", old}, {"odd.ppd", unreadable}})
+    host.writeFile("/etc/cups/ppd/" + std::string(file), ppd, 0640);
+  host.writeFile("/opt/tam/lab1/root/velaConfig", "queue lab1\n%%VELA_VERSION_1.0 since 2019\nend", 0600);
+  const RunResult run = host.run({"/opt/tam/bin/setup"}, {.env = {"KORLPMODE=CUPS"}});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::string log = host.log();
+  for (const std::string queue : {"lab1", "lab2"}) {
+    // PageSize (with its geometry), InputSlot and the JCL economode carried; OutputBin (new) and ColorSep as new.
+    const std::string ppd = "/etc/cups/ppd/" + queue + ".ppd", backup = "/etc/cups/" + queue + ".ppd.rpmsave";
+    const std::string merged = host.readFile(ppd);
     for (const std::string line : {"PageSize: Letter\n", "PageRegion: Letter\n", "ImageableArea: Letter\n",
                                    "PaperDimension: Letter\n", "InputSlot: Tray1\n", "OutputBin: FaceDown\n",
                                    "JCLEconomode: On\n", "ColorSep: ProcessBlack.60lpi.600dpi/"})
-      EXPECT_NE(merged.find("\n*Default" + line), std::string::npos) << line << realFirst;
-    EXPECT_EQ(host.readFile("/etc/cups/lab1.ppd.rpmsave"), old);
-    EXPECT_NE(host.readFile("/etc/cups/ppd/odd.ppd").find("*DefaultPageSize: A4\n"), std::string::npos);
-    EXPECT_EQ(host.readFile("/opt/tam/lab1/root/velaConfig"), "queue lab1\n%%VELA_VERSION_3.0\nend");
-    const RunResult check = host.shell("cupstestppd /etc/cups/ppd/lab1.ppd 2>&1");
-    EXPECT_TRUE(check.status == 0 && check.out.find("WARN") == std::string::npos) << check.out;
-    const std::string log = host.log();
-    for (const char* line : {"Marlo_Ardent_110-PCL.ppd.gz.\n", "processNewPPD: Setting new option: *PageSize/Letter.\n",
-                             "processNewPPD(nOptions=0)\n", "processPrinterConfig(lab1): updated.\n"})
-      EXPECT_NE(log.find(line), std::string::npos) << line << "\n---\n" << log;
-    EXPECT_EQ(countOf(log, "saving /etc/cups/ppd/lab1.ppd to /etc/cups/lab1.ppd.rpmsave: result=0\n"), 1) << log;
-    EXPECT_EQ(countOf(log, "saving /etc/cups/ppd/lab1.ppd.O to /etc/cups/lab1.ppd.rpmsave: skipped"), 1) << log;
-    // Two queues (lab1, odd), and CUPS's copy of lab1 counted apart, in the summary and the report alike.
-    EXPECT_NE(run.out.find("Queues: 2 updated, 0 up to date,"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("\nCUPS copies of queue PPDs: 1 updated, 0 up to date,"), std::string::npos) << run.out;
-    const auto report = nlohmann::json::parse(host.readFile("/var/log/Vela4.0_UpdateReport.json"));
-    EXPECT_EQ(report["summary"]["updated"], 2);
-    EXPECT_EQ(report["summary"]["cupsCopies"]["updated"], 1);
-    for (const auto& queue : report["queues"]) {
-      EXPECT_EQ(queue["cupsCopy"], queue["ppd"] == "/etc/cups/ppd/lab1.ppd.O") << queue;
-      EXPECT_EQ(queue["model"], "Marlo Ardent 110 PCL");
-    }
+      EXPECT_NE(merged.find("\n*Default" + line), std::string::npos) << line << queue;
+    EXPECT_EQ(host.readFile(backup), old) << queue;
+    EXPECT_EQ(countOf(log, "saving " + ppd + " to " + backup + ": result=0\n"), 1) << log;
+    EXPECT_EQ(countOf(log, "saving " + ppd + ".O to " + backup + ": skipped"), 1) << log;
+  }
+  EXPECT_NE(host.readFile("/etc/cups/ppd/odd.ppd").find("*DefaultPageSize: A4\n"), std::string::npos);
+  EXPECT_EQ(host.readFile("/opt/tam/lab1/root/velaConfig"), "queue lab1\n%%VELA_VERSION_3.0\nend");
+  const RunResult check = host.shell("cupstestppd /etc/cups/ppd/lab1.ppd 2>&1");
+  EXPECT_TRUE(check.status == 0 && check.out.find("WARN") == std::string::npos) << check.out;
+  for (const char* line : {"Marlo_Ardent_110-PCL.ppd.gz.\n", "processNewPPD: Setting new option: *PageSize/Letter.\n",
+                           "processNewPPD(nOptions=0)\n", "processPrinterConfig(lab1): updated.\n"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n---\n" << log;
+  // Three queues (lab1, lab2, odd), and CUPS's copies counted apart, in the summary and the report alike.
+  EXPECT_NE(run.out.find("Queues: 3 updated, 0 up to date,"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\nCUPS copies of queue PPDs: 2 updated, 0 up to date,"), std::string::npos) << run.out;
+  const auto report = nlohmann::json::parse(host.readFile("/var/log/Vela4.0_UpdateReport.json"));
+  EXPECT_EQ(report["summary"]["cupsCopies"]["updated"], 2);
+  for (const auto& queue : report["queues"]) {
+    EXPECT_EQ(queue["cupsCopy"], queue["ppd"].get<std::string>().ends_with(".O")) << queue;
+    EXPECT_EQ(queue["model"], "Marlo Ardent 110 PCL");
   }
 }
 

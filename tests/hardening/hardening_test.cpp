@@ -209,6 +209,8 @@ std::vector<OddHost> oddHosts() {
        kept + "no merged PPD.\n", finished}},
       {"mount --bind /etc/cups /etc/cups && mount -o remount,bind,ro /etc/cups", 0, true, false,
        {noBackup + "create file beside target: Read-only file system.\n", finished}},
+      {"echo garbage >> /opt/tam/ppd/Marlo_Ardent_110-PCL.ppd.gz", 0, true, false,
+       {"Problem decompressing: /tmp/korin", kept + "no merged PPD.\n", finished}},
       {"mkfifo /opt/tam/velaInfo2.0", 0, true, true, {"New installation", finished}},
       {"mkfifo /var/log/Vela4.0_UpdateLog", 0, false, true, {"New installation", "CUPS reset returned with: 0\n"}},
       {"", 0, true, true, {"New installation", finished}, {}, {"KORLPMODE=CUPS", "VELAINFO=/dev/zero"}},

@@ -89,6 +89,8 @@ void printRunSummary(const std::string& reportPath, const std::string& reportErr
   const std::string& leftAlone = restart.leftAloneBecause;
   if (s.preview && !leftAlone.empty()) {
     std::printf("CUPS would be restarted: no, %s.\n", leftAlone.c_str());
+  } else if (s.preview && restart.printingAtStart < 0) {  // no count without a scheduler to ask
+    std::printf("CUPS would be restarted: %s (no CUPS scheduler answers).\n", cupsRestartDone() ? "yes" : "no");
   } else if (s.preview) {
     std::printf("CUPS would be restarted: %s (jobs printing now: %d).\n", cupsRestartDone() ? "yes" : "no",
                 restart.printingAtStart);

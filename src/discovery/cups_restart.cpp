@@ -19,6 +19,7 @@
 #include "discovery/held_jobs.h"
 #include "driver/durable_changes.h"
 #include "driver/interrupt.h"
+#include "driver/run_end.h"
 #include "driver/run_account.h"
 #include "driver/settings.h"
 #include "driver/shell.h"
@@ -202,6 +203,8 @@ int restartCups() {
                       interrupt.caught()));
   }
   releaseHeldJobs(held);
+  if (interrupt.caught() != 0)
+    leaveReportOfStoppedRun(strFormat("stopped by signal %d while waiting for printing jobs", interrupt.caught()));
   interrupt.endByCaughtSignal();  // only when one came
   return account.status;
 }

@@ -13,15 +13,29 @@
 #include "driver/status_line.h"
 #include "driver/update_log.h"
 
-void endRun() {
-  // What the report tells as done is on disk before it says so, and the report after it.
+namespace {
+
+// What the report tells as done is on disk before it says so, and the report after it.
+std::string writeReportDurably(const std::string& path) {
   syncPlacedChanges();
   if (!everySyncSucceeded()) accountEarlyEnd("what the run put in place could not all be synced to disk");
   runAccount().finished = isoTimeNow();
-  const std::string path = runReportPath();
   std::string error;
   if (!writeRunReport(path, error)) logLine("Could not write the report " + path + ": " + error + ".");
   syncPlacedChanges();
+  return error;
+}
+
+}  // namespace
+
+std::string leaveReportOfStoppedRun(const std::string& reason) {
+  accountEarlyEnd(reason);
+  return writeReportDurably(runReportPath());
+}
+
+void endRun() {
+  const std::string path = runReportPath();
+  const std::string error = writeReportDurably(path);
   endStatusLine();
   printRunSummary(path, error);
   if (settings().logOpen) UpdateLog::close();

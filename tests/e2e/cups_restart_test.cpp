@@ -3,6 +3,8 @@
 // when this one was killed.
 #include <regex>
 
+#include <nlohmann/json.hpp>
+
 #include "sandbox/slow_printing.h"
 #include "sandbox/upgrade_scenario.h"
 
@@ -123,6 +125,8 @@ TEST_F(BusyUpgrade, WaitIsBoundedAndHeldJobsAreReleasedEvenByTheNextRun) {
   expectCount(host_->log(), "Stopped by signal 15 while waiting for printing jobs: CUPS is not restarted.\n", 1);
   expectCount(host_->log(), "Releasing job [2-4]: result=0\n|CUPS restart command", 3);
   expectHeld(0);
+  const nlohmann::json stopped = nlohmann::json::parse(host_->readFile("/var/log/Vela4.0_UpdateReport.json"));
+  EXPECT_EQ(stopped.value("reason", ""), "stopped by signal 15 while waiting for printing jobs");  // not an older one's
 
   // A run killed while it waits cannot release: its record tells the next run.
   ASSERT_EQ(stopWhileWaiting("KILL").status, 0);

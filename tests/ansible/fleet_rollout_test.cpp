@@ -1,8 +1,7 @@
-// The roll-out playbook as a site runs it: ansible-playbook on a controller reaching five sandbox
-// print servers over SSH in the waves [1, 3]: ps1, the canary, with product queues of the previous
-// generation; ps2, upgraded by hand from the same archive, ps3, unfit (no foomatic-rip), and ps4,
-// a CUPS host without the product; ps5 in the third wave. Checked from the play recap, the fleet
-// summary and what each host itself changed.
+// The roll-out playbook over SSH from a controller to five sandbox print servers in the waves [1, 3]:
+// ps1, the canary, with queues of the previous generation; ps2, upgraded by hand from the same archive;
+// ps3, unfit (no foomatic-rip); ps4, a CUPS host without the product; ps5 in the third wave. Checked
+// from the play recap, the fleet summary and what each host itself changed.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -32,8 +31,7 @@ std::string recapOf(const std::string& out) {
   return hosts;
 }
 
-// One line per host of the written JSON summary: host, wave, outcome, the queue counts that are
-// not 0 (counted loosely: a queue's CUPS copy may count with it or not), the reason.
+// A line per host of the JSON summary: wave, outcome, the counts not 0 (a queue's CUPS copy may add one), reason.
 std::string summaryRows(Fleet& fleet, const std::string& prefix) {
   return fleet.controller()
       .run({"/usr/bin/python3", "-c",
@@ -44,8 +42,7 @@ std::string summaryRows(Fleet& fleet, const std::string& prefix) {
       .out;
 }
 
-// What a host itself changed since the last call: the product and CUPS (not what the scheduler rewrites);
-// where no setup may run, its work files, log and report too; where one may, not its dated UNINSTALLVELA.
+// What a host changed since the last call to the product and CUPS, and to setup's files where none may run.
 std::string changes(SandboxHost& host, bool setupMayRun = false) {
   std::vector<std::string> paths = {"/opt/tam", "/etc/cups", "/usr/bin/korgsfilter"};
   if (!setupMayRun)
@@ -63,8 +60,7 @@ std::string changes(SandboxHost& host, bool setupMayRun = false) {
   return listingChanges(before, now);
 }
 
-// The written text summary ends with the tally given; it is printed once, each of its lines
-// among the printed lines (JSON strings there, their quotes escaped).
+// The text summary ends with the tally and is printed once, each line a JSON string of the output.
 void expectSummaryPrinted(Fleet& fleet, const std::string& out, const std::string& tally) {
   EXPECT_EQ(countOf(out, "\"Vela 4.0-5 fleet summary: "), 1u) << out;
   const std::string text = fleet.controller().readFile(std::string(kLogs) + "/fleet-summary.txt");
@@ -113,8 +109,7 @@ TEST(Fleet, RollOutInWavesStopsAfterTheFailedWaveSummarisesEveryHostAndRestoresO
   EXPECT_EQ(recapOf(run.out), "ps1 changed, ps2 ok, ps3 failed, ps4 changed, ps5 ok") << run.out;
   EXPECT_EQ(summaryRows(fleet, "fleet-preview"), rolloutRows("would change", "no change"));
 
-  // The roll-out upgrades the canary, installs ps4, leaves ps2's product and CUPS as they were,
-  // fails ps3 with its reason and stops: the third wave is not touched, yet has its summary row.
+  // The roll-out upgrades ps1, installs ps4, fails ps3 and stops: ps2 and ps5 are left as they were, yet have rows.
   changes(settled, true);
   run = fleet.rollOut("-e vela_waves=[1,3]");
   EXPECT_EQ(run.status, 2) << run.out << run.err;
@@ -128,17 +123,16 @@ TEST(Fleet, RollOutInWavesStopsAfterTheFailedWaveSummarisesEveryHostAndRestoresO
   EXPECT_NE(canary.readFile("/etc/cups/ppd/lab1.ppd"), lab1);
   EXPECT_TRUE(has(fleet.controller().readFile(std::string(kLogs) + "/ps1_Vela4.0_UpdateLog"), "Finishing Vela 4.0-0"));
 
-  // The restore of the canary's wave: its PPDs come back byte for byte, ps2 is left alone. Waves
-  // that may have one failed host go on after one that failed as a whole (a report left from the
-  // last run) and stop after one with two (a report that is not JSON, no way to the host).
+  // The restore gives the canary its PPDs back; waves that may have one failed host go on after ps3's
+  // stale report and stop after two failures (a report that is not JSON, no way to the host).
   unfit.writeFile("/opt/tam/bin/setup", "#!/bin/sh\n", 0755);
   fleet.host("ps4").writeFile("/opt/tam/bin/setup", "#!/bin/sh\necho '{' >/var/log/Vela4.0_UpdateReport.json\n", 0755);
   run = fleet.rollOut("-e vela_restore=true -e vela_hosts=ps3:ps1:ps4:ps9 -e '{\"vela_waves\": [1, 1, 2]}' "
                       "-e vela_max_failed=1");
   EXPECT_EQ(recapOf(run.out), "ps1 changed, ps3 failed, ps4 failed, ps9 failed") << run.out;
-  const std::string rows = summaryRows(fleet, "fleet-summary");
-  EXPECT_TRUE(has(rows, "ps3 1 failed - the report is stale (started ") && has(rows, "\nps1 2 changed restored \n") &&
-              has(rows, "ps4 3 failed - the report is not JSON") && has(rows, "ps9 3 failed - unreachable: ")) << rows;
+  expectInOrder(summaryRows(fleet, "fleet-summary"),
+                {"ps3 1 failed - the report is stale (started ", "\nps1 2 changed restored \n",
+                 "ps4 3 failed - the report is not JSON", "ps9 3 failed - unreachable: "});
   EXPECT_TRUE(has(run.out, "wave 3 stopped the roll-out: ps4, ps9 failed; the later waves are not reached")) << run.out;
   expectSummaryPrinted(fleet, run.out, "4 hosts: 1 changed, 0 unchanged, 3 failed");
   EXPECT_EQ(canary.readFile("/etc/cups/ppd/lab1.ppd"), lab1);

@@ -1,22 +1,20 @@
-# on_terminal.py ANSWERS COMMAND...: runs COMMAND on an 80-column terminal, typing each answer (comma separated) at a
+# on_terminal.py ANSWERS COMMAND...: runs COMMAND on an 80-column terminal, typing each answer (one a line) at a
 # prompt. Prints when the first output came and the longest silence before the summary, then after a NUL each the
 # screen at the end (typed answers taken out) and the bytes that came.
 import fcntl, os, pty, re, struct, sys, termios, time
 
-answers, typed, times, raw = [a for a in sys.argv[1].split(",") if a], [], [0.0], b""
+def read(fd):
+    try: return os.read(fd, 65536)
+    except OSError: return b""  # the command has ended
+
+answers, typed, times, raw = [a for a in sys.argv[1].split("\n") if a], [], [0.0], b""
 start = time.monotonic()
 pid, fd = pty.fork()
 if pid == 0:
     fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
     os.execv(sys.argv[2], sys.argv[2:])
-while True:
-    try:
-        data = os.read(fd, 65536)
-    except OSError:  # the command has ended
-        break
-    if not data: break
-    if b"Vela 4.0-5 setup" not in raw:
-        times.append(time.monotonic() - start)
+while data := read(fd):
+    if b"Vela 4.0-5 setup" not in raw: times.append(time.monotonic() - start)
     raw += data
     if answers and raw.endswith(b"please. "):
         typed.append(answers.pop(0))

@@ -28,9 +28,9 @@ std::string writeReportDurably(const std::string& path) {
 
 }  // namespace
 
-std::string leaveReportOfStoppedRun(const std::string& reason) {
+void leaveReportOfStoppedRun(const std::string& reason) {
   accountEarlyEnd(reason);
-  return writeReportDurably(runReportPath());
+  writeReportDurably(runReportPath());
 }
 
 void endRun() {
